@@ -1,0 +1,106 @@
+#include "lesson/lesson.h"
+
+#include "lesson/sound.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <utility>
+
+namespace lesson {
+
+namespace {
+constexpr int shownPointSize = 216; // three times the prompt's, so a digit fills the window
+constexpr QChar escape(27);
+
+bool isDigit(const QString &key)
+{
+    return key.size() == 1 && key.front() >= u'0' && key.front() <= u'9';
+}
+} // namespace
+
+Lesson::Lesson(const Controls &controls, Sound &sound, const QString &programFolder,
+               std::function<void()> endProgram)
+    : m_controls(controls)
+    , m_sound(sound)
+    , m_programFolder(programFolder)
+    , m_endProgram(std::move(endProgram))
+{
+}
+
+void Lesson::Text1_KeyPress(const QString &KeyAscii)
+{
+    QFont font = m_controls.Label1->font();
+    font.setPointSize(shownPointSize);
+    m_controls.Label1->setFont(font);
+
+    if (KeyAscii == escape) {
+        tell(QMessageBox::Warning, QStringLiteral("A presto da Zorvalde e Trucchelo"),
+             QStringLiteral("Ciao alla prossima"));
+        m_endProgram();
+        return;
+    }
+
+    m_controls.Picture1->hide();
+    m_controls.Label1->setText(KeyAscii);
+
+    if (isDigit(KeyAscii)) {
+        m_sound.suona(mediaFile(KeyAscii, u".wav"));
+        showPicture(mediaFile(KeyAscii, u".jpg"));
+    } else {
+        tell(QMessageBox::Question, QStringLiteral("Fai attenzione, non hai premuto un numero"),
+             QStringLiteral("Premi un altro tasto"));
+    }
+}
+
+QString Lesson::mediaFile(const QString &digit, QStringView suffix) const
+{
+    return m_programFolder + u"/IMG/" + digit + suffix;
+}
+
+void Lesson::showPicture(const QString &file)
+{
+    // Checked first: reading a FIFO or a device would block the window.
+    const QFileInfo info(file);
+    QImage picture;
+    QString reason;
+    if (!info.exists()) {
+        reason = QStringLiteral("il file non esiste");
+    } else if (!info.isFile()) {
+        reason = QStringLiteral("non è un file regolare");
+    } else {
+        QImageReader reader(file);
+        // A picture in another format under the .jpg name still shows: the content decides.
+        reader.setDecideFormatFromContent(true);
+        picture = reader.read();
+        if (picture.isNull())
+            reason = reader.errorString();
+    }
+    if (picture.isNull()) {
+        // The child still sees and hears the digit; the parent finds the reason here.
+        qWarning("numeri: immagine non mostrata, %s: %s", qUtf8Printable(file),
+                 qUtf8Printable(reason));
+        return;
+    }
+
+    QLabel *box = m_controls.Picture1;
+    box->setPixmap(QPixmap::fromImage(picture));
+    // The box grows with its picture but never past the window's edge.
+    const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
+    box->resize(picture.size().boundedTo(room));
+    box->show();
+}
+
+void Lesson::tell(QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    QWidget *window = m_controls.Text1->window();
+    QMessageBox box(icon, title, text, QMessageBox::Ok, window);
+    box.exec();
+    // Without a window manager the focus would stay with the closed box.
+    window->activateWindow();
+    m_controls.Text1->setFocus(Qt::OtherFocusReason);
+}
+
+} // namespace lesson

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <SDL_audio.h>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace lesson {
+
+// Plays one recording at a time: starting one cuts short the one still playing.
+class Sound
+{
+public:
+    virtual ~Sound() = default;
+    // Starts the WAV file and returns at once. A file that is missing or cannot be played is
+    // silence, never an error: a child pressing a key must not meet a message.
+    virtual void suona(const QString &file) = 0;
+};
+
+// Sound through SDL's audio subsystem alone; no SDL window or event loop is involved.
+class SdlSound final : public Sound
+{
+public:
+    SdlSound();
+    ~SdlSound() override;
+    SdlSound(const SdlSound &) = delete;
+    SdlSound &operator=(const SdlSound &) = delete;
+
+    void suona(const QString &file) override;
+
+    // Whether an output device is open right now; for diagnostics and tests.
+    bool hasDevice();
+
+private:
+    bool ensureDevice();
+    std::vector<Uint8> decode(const QString &file) const;
+
+    std::mutex m_mutex; // SDL audio calls come from the opening thread and the UI thread
+    std::thread m_opening;
+    SDL_AudioDeviceID m_device = 0;
+    SDL_AudioSpec m_spec {};
+    std::chrono::steady_clock::time_point m_lastFailure {};
+};
+
+} // namespace lesson

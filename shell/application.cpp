@@ -1,0 +1,65 @@
+#include "shell/application.h"
+
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+Failure::Failure(int number, const QString &description)
+    : std::runtime_error(description.toStdString())
+    , m_number(number)
+    , m_description(description)
+{
+}
+
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("numeri"));
+    setApplicationDisplayName(QStringLiteral("Ti insegno i numeri fino a 9"));
+    setApplicationVersion(QStringLiteral(NUMERI_VERSION));
+
+    // Qt's own words (box buttons, context menus) are Italian whatever the user's locale.
+    const QLocale italian(QLocale::Italian, QLocale::Italy);
+    QLocale::setDefault(italian);
+    auto *qtTexts = new QTranslator(this);
+    if (qtTexts->load(italian, QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(qtTexts);
+    else
+        std::fputs("numeri: traduzione italiana di Qt non trovata\n", stderr);
+}
+
+bool Application::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const Failure &f) {
+        fail(f.number(), f.description());
+    } catch (const std::bad_alloc &) {
+        fail(7, QStringLiteral("Memoria esaurita"));
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "numeri: %s\n", e.what());
+        fail(51, QStringLiteral("Errore interno"));
+    } catch (...) {
+        fail(51, QStringLiteral("Errore interno"));
+    }
+    return true;
+}
+
+void Application::fail(int number, const QString &description)
+{
+    const QString text = QStringLiteral("Errore di run-time '%1':\n\n%2").arg(number).arg(description);
+    std::fprintf(stderr, "numeri: %s\n", qPrintable(text.simplified()));
+    if (m_failureNumber) {
+        // A failure while the first one is being reported: nothing more can be shown safely.
+        std::_Exit(failureStatus);
+    }
+    m_failureNumber = number;
+    QMessageBox::critical(activeWindow(), applicationDisplayName(), text);
+    // Leaves every running event loop, the nested ones of open boxes too, so main() returns.
+    exit(failureStatus);
+}

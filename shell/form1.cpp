@@ -1,0 +1,79 @@
+#include "shell/form1.h"
+
+#include "ui_form1.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QPixmap>
+#include <QProxyStyle>
+
+namespace {
+// The key catcher is meant to be unseen, but a text cursor is drawn inverted and would blink white
+// on the black window.
+class NoTextCursorStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int pixelMetric(PixelMetric metric, const QStyleOption *option,
+                    const QWidget *widget) const override
+    {
+        return metric == PM_TextCursorWidth ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+// The end of the program: leaves every event loop, an open box's too, so main() returns at once.
+void endProgram()
+{
+    QCoreApplication::exit(0);
+}
+} // namespace
+
+Form1::Form1(lesson::Sound &sound, const QString &programFolder, QWidget *parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::Form1>())
+{
+    ui->setupUi(this);
+    // A form holds only the standard cursor shapes, so the picture pointer is set here.
+    setCursor(QCursor(QPixmap(QStringLiteral(":/icons/pointer.png")), 0, 0));
+    // Made after the form, so that it is destroyed after the catcher that uses it.
+    auto *catcherStyle = new NoTextCursorStyle;
+    catcherStyle->setParent(this);
+    ui->Text1->setStyle(catcherStyle);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    m_lesson = std::make_unique<lesson::Lesson>(
+        lesson::Controls { ui->Label1, ui->Picture1, ui->Text1 }, sound, programFolder, &endProgram);
+    ui->Text1->installEventFilter(this);
+    ui->Text1->setFocus();
+}
+
+Form1::~Form1() = default;
+
+void Form1::fine()
+{
+    // Nothing is painted on the window's own surface beyond its controls; repainting is the clear.
+    update();
+    endProgram();
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // Without a window manager nobody else gives the window the keyboard.
+    activateWindow();
+    ui->Text1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->Text1 && event->type() == QEvent::KeyPress) {
+        // Keys that type nothing (Shift, arrows, F-keys) are not the lesson's business.
+        const QString typed = static_cast<QKeyEvent *>(event)->text();
+        if (!typed.isEmpty())
+            m_lesson->Text1_KeyPress(typed);
+    }
+    // Not consumed: the character goes on into the catcher as typed text.
+    return QMainWindow::eventFilter(watched, event);
+}
