@@ -19,7 +19,6 @@ Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("numeri"));
-    setApplicationDisplayName(QStringLiteral("Ti insegno i numeri fino a 9"));
     setApplicationVersion(QStringLiteral(NUMERI_VERSION));
 
     // Qt's own words (box buttons, context menus) are Italian whatever the user's locale.
@@ -54,12 +53,14 @@ void Application::fail(int number, const QString &description)
 {
     const QString text = QStringLiteral("Errore di run-time '%1':\n\n%2").arg(number).arg(description);
     std::fprintf(stderr, "numeri: %s\n", qPrintable(text.simplified()));
-    if (m_failureNumber) {
-        // A failure while the first one is being reported: nothing more can be shown safely.
+    if (m_reporting) {
+        // A failure while another is being reported: nothing more can be shown safely.
         std::_Exit(failureStatus);
     }
     m_failureNumber = number;
-    QMessageBox::critical(activeWindow(), applicationDisplayName(), text);
+    m_reporting = true;
+    QMessageBox::critical(activeWindow(), applicationName(), text);
+    m_reporting = false;
     // Leaves every running event loop, the nested ones of open boxes too, so main() returns.
     exit(failureStatus);
 }

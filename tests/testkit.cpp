@@ -230,7 +230,8 @@ bool SoundServer::start()
     m_daemon.start(QStringLiteral("pulseaudio"),
                    { QStringLiteral("-n"), QStringLiteral("-F"), config,
                      QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--daemonize=no"),
-                     QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-level=error") });
+                     QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-level=error"),
+                     QStringLiteral("--enable-memfd=no") });
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired() && m_daemon.state() != QProcess::NotRunning) {
         QProcess info;
@@ -316,15 +317,18 @@ Heard heard(const std::vector<qint16> &samples, double fromSecond)
     return h;
 }
 
-double wavSeconds(const QString &file)
+std::vector<qint16> wavSamples(const QString &file)
 {
     SDL_AudioSpec spec {};
     Uint8 *data = nullptr;
     Uint32 length = 0;
     if (!SDL_LoadWAV(QFile::encodeName(file).constData(), &spec, &data, &length))
-        return 0;
+        return {};
+    std::vector<qint16> samples;
+    if (spec.format == AUDIO_S16LSB && spec.channels == 1 && spec.freq == Recorder::rate)
+        samples.assign(reinterpret_cast<qint16 *>(data), reinterpret_cast<qint16 *>(data) + length / 2);
     SDL_FreeWAV(data);
-    return double(length) / (SDL_AUDIO_BITSIZE(spec.format) / 8) / spec.channels / spec.freq;
+    return samples;
 }
 
 int countNear(const QImage &image, QRgb colour, int tolerance)

@@ -113,7 +113,8 @@ struct Heard
     double length() const { return end - start; }
 };
 Heard heard(const std::vector<qint16> &samples, double fromSecond = 0);
-double wavSeconds(const QString &file);
+// The recording's own samples, as heard() reads them (16-bit mono at Recorder::rate).
+std::vector<qint16> wavSamples(const QString &file);
 
 // Pixels of an image that are near a colour.
 int countNear(const QImage &image, QRgb colour, int tolerance = 40);

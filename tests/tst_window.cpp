@@ -104,7 +104,9 @@ void TestWindow::design_data()
     row("Label1 centred", int(label->alignment()), int(Qt::AlignCenter));
     row("Label1 wraps", label->wordWrap(), true);
     row("Label1 visible", label->isVisible(), true);
-    row("Label1 under the others", m_window->centralWidget()->children().indexOf(label), 0);
+    const QObjectList stacking = m_window->centralWidget()->children();
+    row("Label1 under the others", stacking.indexOf(label), 0);
+    row("a picture hides the catcher", stacking.indexOf(picture) > stacking.indexOf(catcher), true);
 
     row("Picture1 geometry", picture->geometry(), QRect(24, 272, 65, 73));
     row("Picture1 hidden", picture->isVisible(), false);
