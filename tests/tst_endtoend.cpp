@@ -96,6 +96,8 @@ private Q_SLOTS:
     void windowShowsAndCloses();
     void digitsAreHeardAndSeen();
     void keysWorkWithoutWindowManager();
+    void everyDigitIsHeard();
+    void soundServerComesAndGoes();
 };
 
 void TestEndToEnd::windowShowsAndCloses()
@@ -234,6 +236,72 @@ void TestEndToEnd::keysWorkWithoutWindowManager()
     recorder.take(100);
     desktop.keys({ QStringLiteral("key"), QStringLiteral("0") });
     QVERIFY2(testkit::heard(recorder.take(1200)).any, "keys were lost after the box");
+}
+
+void TestEndToEnd::everyDigitIsHeard()
+{
+    Desktop desktop(true);
+    QVERIFY(desktop.ok());
+    SoundServer sound;
+    QVERIFY(sound.start());
+    Recorder recorder(sound);
+    QVERIFY(recorder.start());
+    Program program(combined(desktop, &sound));
+    program.start();
+    QVERIFY(!desktop.waitForWindow(title).isEmpty());
+    QVERIFY(waitForStream(sound));
+    recorder.take(200);
+
+    for (int d = 0; d <= 9; ++d) {
+        const QString digit = QString::number(d);
+        desktop.keys({ QStringLiteral("key"), digit });
+        const testkit::Heard h = testkit::heard(recorder.take(1400));
+        const double own = testkit::heard(testkit::wavSamples(program.media(digit + u".wav"))).length();
+        qInfo("%d: heard %.3f s, the recording itself %.3f s", d, h.length(), own);
+        QVERIFY2(h.any && std::abs(h.length() - own) < 0.04, qPrintable(digit));
+    }
+}
+
+void TestEndToEnd::soundServerComesAndGoes()
+{
+    Desktop desktop(true);
+    QVERIFY(desktop.ok());
+    SoundServer sound; // not started yet: the program starts with no sound at all
+    Program program(combined(desktop, &sound));
+    program.start();
+    const QString window = desktop.waitForWindow(title);
+    QVERIFY(!window.isEmpty());
+
+    // Silent, but the digits are still shown.
+    desktop.keys({ QStringLiteral("key"), QStringLiteral("7") });
+    QTest::qWait(300);
+    QVERIFY(testkit::countNear(desktop.screenshot(window), pictureGround, 12) > 20000);
+
+    // The server comes up: a later digit is heard.
+    QVERIFY(sound.start());
+    Recorder recorder(sound);
+    QVERIFY(recorder.start());
+    QTest::qWait(600);
+    recorder.take(100);
+    desktop.keys({ QStringLiteral("key"), QStringLiteral("4") });
+    QVERIFY2(testkit::heard(recorder.take(1500)).any, "not heard once the server came");
+
+    // The server dies: the program goes on.
+    sound.stop();
+    desktop.keys({ QStringLiteral("key"), QStringLiteral("5"), QStringLiteral("key"), QStringLiteral("6") });
+    QTest::qWait(300);
+    QVERIFY(program.running());
+    QVERIFY(desktop.windowExists(window));
+
+    // And it comes back: heard again.
+    QVERIFY(sound.start());
+    Recorder again(sound);
+    QVERIFY(again.start());
+    QTest::qWait(600);
+    again.take(100);
+    desktop.keys({ QStringLiteral("key"), QStringLiteral("3") });
+    QVERIFY2(testkit::heard(again.take(1500)).any, "not heard after the server came back");
+    QVERIFY(program.running());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
