@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <QThread>
 
@@ -22,11 +23,18 @@ const QRgb pictureGround = qRgb(0xff, 0xf3, 0xc4); // the light ground of every 
 class Program
 {
 public:
-    explicit Program(const QProcessEnvironment &environment)
+    // The built program in a folder of its own, or an installed EXECUTABLE with its media.
+    explicit Program(const QProcessEnvironment &environment, const QString &executable = {})
     {
-        m_folder = m_dir.filePath(QStringLiteral("programma di prova é ж 数字"));
-        testkit::copyMedia(m_folder);
-        QFile::copy(QStringLiteral(NUMERI_BUILD_DIR "/numeri"), m_folder + u"/numeri");
+        if (executable.isEmpty()) {
+            m_folder = m_dir.filePath(QStringLiteral("programma di prova é ж 数字"));
+            testkit::copyMedia(m_folder);
+            QFile::copy(QStringLiteral(NUMERI_BUILD_DIR "/numeri"), m_folder + u"/numeri");
+            m_executable = m_folder + u"/numeri";
+        } else {
+            m_executable = executable;
+            m_folder = QFileInfo(QFileInfo(executable).canonicalFilePath()).path();
+        }
         m_process.setProcessEnvironment(environment);
         // Started from elsewhere: the media are found beside the program, not here.
         m_process.setWorkingDirectory(QDir::tempPath());
@@ -39,7 +47,7 @@ public:
         }
     }
     QString media(const QString &name) const { return m_folder + u"/IMG/" + name; }
-    void start() { m_process.start(m_folder + u"/numeri", {}); }
+    void start() { m_process.start(m_executable, {}); }
     bool running() const { return m_process.state() == QProcess::Running; }
     // The exit status once it ends by itself, or -1.
     int waitForExit(int ms = 5000)
@@ -53,6 +61,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_folder;
+    QString m_executable;
     QProcess m_process;
 };
 
@@ -98,6 +107,7 @@ private Q_SLOTS:
     void keysWorkWithoutWindowManager();
     void everyDigitIsHeard();
     void soundServerComesAndGoes();
+    void installedProgramRuns();
 };
 
 void TestEndToEnd::windowShowsAndCloses()
@@ -302,6 +312,33 @@ void TestEndToEnd::soundServerComesAndGoes()
     desktop.keys({ QStringLiteral("key"), QStringLiteral("3") });
     QVERIFY2(testkit::heard(again.take(1500)).any, "not heard after the server came back");
     QVERIFY(program.running());
+}
+
+void TestEndToEnd::installedProgramRuns()
+{
+    QTemporaryDir prefix;
+    testkit::run(QStringLiteral(NUMERI_CMAKE), { QStringLiteral("--install"), QStringLiteral(NUMERI_BUILD_DIR),
+                                                  QStringLiteral("--prefix"), prefix.path() },
+                 QProcessEnvironment::systemEnvironment(), 60000);
+    const QString link = prefix.filePath(QStringLiteral("bin/numeri"));
+    QVERIFY(QFileInfo(link).isSymLink());
+
+    Desktop desktop(true);
+    QVERIFY(desktop.ok());
+    SoundServer sound;
+    QVERIFY(sound.start());
+    Recorder recorder(sound);
+    QVERIFY(recorder.start());
+    // Started through the link on the PATH, from some other folder.
+    Program program(combined(desktop, &sound), link);
+    program.start();
+    const QString window = desktop.waitForWindow(title);
+    QVERIFY(!window.isEmpty());
+    QVERIFY(waitForStream(sound));
+    recorder.take(200);
+    desktop.keys({ QStringLiteral("key"), QStringLiteral("8") });
+    QVERIFY2(testkit::heard(recorder.take(1200)).any, "the installed program was not heard");
+    QVERIFY(testkit::countNear(desktop.screenshot(window), pictureGround, 12) > 20000);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
