@@ -2,6 +2,7 @@
 
 #include "lesson/sound.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
@@ -14,6 +15,17 @@ namespace lesson {
 namespace {
 constexpr int shownPointSize = 216; // three times the prompt's, so a digit fills the window
 constexpr QChar escape(27);
+
+// Qt decodes a JPEG cut short as far as it goes and greys out the rest; a child would see half a
+// picture. A whole JPEG closes with its end-of-image marker, allowing for a little padding.
+bool endsLikeJpeg(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly) || f.size() < 4)
+        return false;
+    f.seek(std::max<qint64>(0, f.size() - 64));
+    return f.readAll().contains("\xff\xd9");
+}
 
 bool isDigit(const QString &key)
 {
@@ -74,8 +86,11 @@ void Lesson::showPicture(const QString &file)
         QImageReader reader(file);
         // A picture in another format under the .jpg name still shows: the content decides.
         reader.setDecideFormatFromContent(true);
-        picture = reader.read();
-        if (picture.isNull())
+        if (reader.format() == "jpeg" && !endsLikeJpeg(file))
+            reason = QStringLiteral("il file JPEG è troncato");
+        else
+            picture = reader.read();
+        if (picture.isNull() && reason.isEmpty())
             reason = reader.errorString();
     }
     if (picture.isNull()) {

@@ -83,7 +83,7 @@ bool SdlSound::ensureDevice()
     return true;
 }
 
-std::vector<Uint8> SdlSound::decode(const QString &file) const
+std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device)
 {
     // Read by Qt, so any file name works and nothing on the path is recoded; checked first,
     // because opening a FIFO or a device would block the window.
@@ -104,9 +104,16 @@ std::vector<Uint8> SdlSound::decode(const QString &file) const
     const std::unique_ptr<Uint8, WavBuffer> wav(samples);
 
     const std::unique_ptr<SDL_AudioStream, Stream> stream(
-        SDL_NewAudioStream(spec.format, spec.channels, spec.freq, m_spec.format, m_spec.channels,
-                           m_spec.freq));
+        SDL_NewAudioStream(spec.format, spec.channels, spec.freq, device.format, device.channels,
+                           device.freq));
+    // SDL's resampler holds back the last few tens of milliseconds even when flushed; the
+    // silence behind the word is what stays behind instead.
+    const std::vector<Uint8> tail(size_t(spec.freq / 10) * spec.channels
+                                      * (SDL_AUDIO_BITSIZE(spec.format) / 8),
+                                  spec.silence);
     if (!stream || SDL_AudioStreamPut(stream.get(), wav.get(), int(length)) != 0
+        || (spec.freq != device.freq
+            && SDL_AudioStreamPut(stream.get(), tail.data(), int(tail.size())) != 0)
         || SDL_AudioStreamFlush(stream.get()) != 0)
         return {};
     std::vector<Uint8> converted(size_t(SDL_AudioStreamAvailable(stream.get())));
@@ -122,7 +129,7 @@ void SdlSound::suona(const QString &file)
         return;
     // What still plays stops now, also when the new file turns out to be silence.
     SDL_ClearQueuedAudio(m_device);
-    const std::vector<Uint8> pcm = decode(file);
+    const std::vector<Uint8> pcm = decodeWav(file, m_spec);
     if (!pcm.empty())
         SDL_QueueAudio(m_device, pcm.data(), Uint32(pcm.size()));
 }

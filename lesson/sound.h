@@ -19,6 +19,10 @@ public:
     virtual void suona(const QString &file) = 0;
 };
 
+// The samples of a WAV file converted to `device`'s format; empty for anything that is not a
+// playable WAV file of reasonable size. Never blocks on a FIFO or device node.
+std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device);
+
 // Sound through SDL's audio subsystem alone; no SDL window or event loop is involved.
 class SdlSound final : public Sound
 {
@@ -35,7 +39,6 @@ public:
 
 private:
     bool ensureDevice();
-    std::vector<Uint8> decode(const QString &file) const;
 
     std::mutex m_mutex; // SDL audio calls come from the opening thread and the UI thread
     std::thread m_opening;

@@ -331,6 +331,17 @@ std::vector<qint16> wavSamples(const QString &file)
     return samples;
 }
 
+qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
 int countNear(const QImage &image, QRgb colour, int tolerance)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);

@@ -116,6 +116,9 @@ Heard heard(const std::vector<qint16> &samples, double fromSecond = 0);
 // The recording's own samples, as heard() reads them (16-bit mono at Recorder::rate).
 std::vector<qint16> wavSamples(const QString &file);
 
+// This process's resident memory now, from /proc.
+qint64 residentBytes();
+
 // Pixels of an image that are near a colour.
 int countNear(const QImage &image, QRgb colour, int tolerance = 40);
 

@@ -5,6 +5,7 @@
 #include "shell/form1.h"
 #include "testkit.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
 
 namespace {
 class RecordingSound : public lesson::Sound
@@ -67,7 +69,9 @@ void TestLesson::startIn(const QString &folder)
 
 void TestLesson::init()
 {
-    const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()));
+    // A fresh program folder for every row, as rows break their media on purpose.
+    const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
+                                          + QString::fromUtf8(QTest::currentDataTag()));
     testkit::copyMedia(folder);
     m_sound.played.clear();
     startIn(folder);
@@ -210,6 +214,7 @@ void TestLesson::badPicture_data()
 {
     QTest::addColumn<QByteArray>("content"); // what is written where 3.jpg should be
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("shows");
 
     QFile good(testkit::builtMedia() + u"/3.jpg");
     QVERIFY(good.open(QIODevice::ReadOnly));
@@ -222,20 +227,35 @@ void TestLesson::badPicture_data()
     huge[sof + 6] = char(0x60);
     huge[sof + 7] = char(0xea);
     huge[sof + 8] = char(0x60);
+    QByteArray noise(4096, 0);
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919 + 13) % 251);
+    QByteArray png;
+    QBuffer buffer(&png);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QVERIFY(QImage(jpeg.isEmpty() ? QImage() : QImage::fromData(jpeg)).save(&buffer, "PNG"));
 
-    QTest::newRow("missing") << QByteArray() << QStringLiteral("missing");
-    QTest::newRow("empty") << QByteArray() << QStringLiteral("file");
-    QTest::newRow("truncated") << jpeg.left(200) << QStringLiteral("file");
-    QTest::newRow("not a picture") << QByteArray("this is not a picture at all") << QStringLiteral("file");
-    QTest::newRow("too large") << huge << QStringLiteral("file");
-    QTest::newRow("a folder") << QByteArray() << QStringLiteral("folder");
-    QTest::newRow("whole IMG missing") << QByteArray() << QStringLiteral("no IMG");
+    QTest::newRow("missing") << QByteArray() << QStringLiteral("missing") << false;
+    QTest::newRow("empty") << QByteArray() << QStringLiteral("file") << false;
+    QTest::newRow("truncated in its header") << jpeg.left(200) << QStringLiteral("file") << false;
+    QTest::newRow("truncated in its picture") << jpeg.left(jpeg.size() / 2) << QStringLiteral("file") << false;
+    QTest::newRow("not a picture") << QByteArray("this is not a picture at all") << QStringLiteral("file") << false;
+    QTest::newRow("random bytes") << noise << QStringLiteral("file") << false;
+    QTest::newRow("too large") << huge << QStringLiteral("file") << false;
+    QTest::newRow("a folder") << QByteArray() << QStringLiteral("folder") << false;
+    QTest::newRow("symlink loop") << QByteArray() << QStringLiteral("loop") << false;
+    QTest::newRow("FIFO") << QByteArray() << QStringLiteral("fifo") << false;
+    QTest::newRow("whole IMG missing") << QByteArray() << QStringLiteral("no IMG") << false;
+    QTest::newRow("IMG is a file") << QByteArray() << QStringLiteral("IMG file") << false;
+    // The content decides, not the name.
+    QTest::newRow("PNG named .jpg") << png << QStringLiteral("file") << true;
 }
 
 void TestLesson::badPicture()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, kind);
+    QFETCH(bool, shows);
 
     press(Qt::Key_8, QStringLiteral("8"));
     QVERIFY(picture()->isVisible());
@@ -248,23 +268,39 @@ void TestLesson::badPicture()
         f.write(content);
     } else if (kind == u"folder") {
         QVERIFY(QDir().mkpath(file));
-    } else if (kind == u"no IMG") {
+    } else if (kind == u"loop") {
+        QVERIFY(QFile::link(m_folder + u"/IMG/other.jpg", file));
+        QVERIFY(QFile::link(file, m_folder + u"/IMG/other.jpg"));
+    } else if (kind == u"fifo") {
+        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else if (kind == u"no IMG" || kind == u"IMG file") {
         QVERIFY(QDir(m_folder + u"/IMG").removeRecursively());
+        if (kind == u"IMG file") {
+            QFile f(m_folder + u"/IMG");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
     }
 
     // One line for the parent on standard error, naming the file; nothing for the child.
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(u"^numeri: immagine non mostrata, "
-                                            + QRegularExpression::escape(file) + u": .+"));
+    if (!shows)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"^numeri: immagine non mostrata, "
+                                                + QRegularExpression::escape(file) + u": .+"));
+    const qint64 memoryBefore = testkit::residentBytes();
     const testkit::SeenBox box = press(Qt::Key_3, QStringLiteral("3"));
     QVERIFY(!box.seen);
     QCOMPARE(label()->text(), QStringLiteral("3"));
     QCOMPARE(m_sound.played.value(m_sound.played.size() - 1), m_folder + u"/IMG/3.wav");
     // Never the previous digit's picture under this digit.
-    QVERIFY(!picture()->isVisible());
+    QCOMPARE(picture()->isVisible(), shows);
+    if (shows)
+        QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+                 QImage::fromData(content).convertToFormat(QImage::Format_RGB32));
     QVERIFY(m_window->isVisible());
+    // A picture that claims to be huge is refused before it takes the memory.
+    QVERIFY(testkit::residentBytes() - memoryBefore < 32 * 1024 * 1024);
 
-    if (kind != u"no IMG") {
+    if (kind != u"no IMG" && kind != u"IMG file") {
         press(Qt::Key_8, QStringLiteral("8"));
         checkShowsDigit(QStringLiteral("8"));
     }
