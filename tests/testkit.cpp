@@ -35,7 +35,7 @@ BoxCloser::BoxCloser()
     auto box = m_box;
     auto alive = m_alive;
     auto *poll = new QTimer;
-    poll->setInterval(5);
+    poll->setInterval(0);
     QObject::connect(poll, &QTimer::timeout, poll, [box, alive, poll] {
         if (!*alive) {
             poll->deleteLater();

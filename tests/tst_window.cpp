@@ -124,6 +124,8 @@ void TestWindow::design_data()
 
     row("Text1 geometry", catcher->geometry(), QRect(312, 487, 4, 10));
     row("Text1 text", catcher->text(), QStringLiteral("Text1"));
+    // What is typed collects there unseen; the bound keeps a long session's memory flat.
+    row("Text1 keeps 1000 characters", catcher->maxLength(), 1000);
     row("Text1 background", colour(catcher, QPalette::Base), QStringLiteral("#000000"));
     row("Text1 text colour", colour(catcher, QPalette::Text), QStringLiteral("#000000"));
     row("Text1 font face", catcher->font().family(), QStringLiteral("MS Serif"));
