@@ -30,19 +30,30 @@ SdlSound::SdlSound()
     // SDL's audio pulls in its event subsystem, whose signal handlers would turn SIGTERM and
     // SIGINT into events that nobody reads: the program could then no longer be stopped.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    // Connecting to the sound server takes a while; the window does not wait for it.
-    m_opening = std::thread([this] {
+    // Connecting to the sound server takes a while; the window does not wait for it. An SDL
+    // thread, so that SDL frees what it keeps per thread when it ends.
+    m_opening = SDL_CreateThread(
+        [](void *self) {
+            auto *sound = static_cast<SdlSound *>(self);
+            const std::lock_guard lock(sound->m_mutex);
+            sound->ensureDevice();
+            return 0;
+        },
+        "numeri-sound", this);
+    if (!m_opening) {
         const std::lock_guard lock(m_mutex);
         ensureDevice();
-    });
+    }
 }
 
 SdlSound::~SdlSound()
 {
-    m_opening.join();
+    if (m_opening)
+        SDL_WaitThread(m_opening, nullptr);
     if (m_device)
         SDL_CloseAudioDevice(m_device);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // SDL is used for nothing else: all of it goes, hints and the subsystems audio brought in.
+    SDL_Quit();
 }
 
 bool SdlSound::hasDevice()

@@ -2,9 +2,9 @@
 
 #include <QString>
 #include <SDL_audio.h>
+#include <SDL_thread.h>
 #include <chrono>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace lesson {
@@ -41,7 +41,7 @@ private:
     bool ensureDevice();
 
     std::mutex m_mutex; // SDL audio calls come from the opening thread and the UI thread
-    std::thread m_opening;
+    SDL_Thread *m_opening = nullptr;
     SDL_AudioDeviceID m_device = 0;
     SDL_AudioSpec m_spec {};
     std::chrono::steady_clock::time_point m_lastFailure {};

@@ -30,17 +30,11 @@ void copyMedia(const QString &folder)
 
 BoxCloser::BoxCloser()
     : m_box(std::make_shared<SeenBox>())
-    , m_alive(std::make_shared<bool>(true))
+    , m_poll(std::make_unique<QTimer>())
 {
     auto box = m_box;
-    auto alive = m_alive;
-    auto *poll = new QTimer;
-    poll->setInterval(0);
-    QObject::connect(poll, &QTimer::timeout, poll, [box, alive, poll] {
-        if (!*alive) {
-            poll->deleteLater();
-            return;
-        }
+    QTimer *poll = m_poll.get();
+    QObject::connect(poll, &QTimer::timeout, poll, [box, poll] {
         auto *open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!open || !open->isVisible())
             return;
@@ -49,20 +43,17 @@ BoxCloser::BoxCloser()
         box->icon = open->icon();
         box->buttons = open->standardButtons();
         box->seen = true;
-        poll->deleteLater();
+        poll->stop();
         // The OK button, clicked the way a child would.
         if (auto *ok = open->button(QMessageBox::Ok))
             QTest::mouseClick(ok, Qt::LeftButton);
         else
             open->reject();
     });
-    poll->start();
+    poll->start(0);
 }
 
-BoxCloser::~BoxCloser()
-{
-    *m_alive = false;
-}
+BoxCloser::~BoxCloser() = default;
 
 // ---- End to end -----------------------------------------------------------------------------
 

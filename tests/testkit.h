@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -36,7 +37,7 @@ public:
 
 private:
     std::shared_ptr<SeenBox> m_box;
-    std::shared_ptr<bool> m_alive;
+    std::unique_ptr<QTimer> m_poll;
 };
 
 // ---- End to end: real processes on this machine -------------------------------------------

@@ -52,9 +52,12 @@ public:
     // The exit status once it ends by itself, or -1.
     int waitForExit(int ms = 5000)
     {
-        if (!m_process.waitForFinished(ms))
-            return -1;
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -2;
+        const int status = !m_process.waitForFinished(ms) ? -1
+            : m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode()
+                                                              : -2;
+        if (status != 0)
+            qWarning("numeri ended with %d:\n%s", status, m_process.readAllStandardError().constData());
+        return status;
     }
     QByteArray errors() { return m_process.readAllStandardError(); }
 
