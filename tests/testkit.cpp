@@ -28,16 +28,18 @@ void copyMedia(const QString &folder)
         QFile::copy(media.filePath(name), folder + u"/IMG/" + name);
 }
 
-BoxCloser::BoxCloser()
+BoxCloser::BoxCloser(std::function<void()> onSeen)
     : m_box(std::make_shared<SeenBox>())
     , m_poll(std::make_unique<QTimer>())
 {
     auto box = m_box;
     QTimer *poll = m_poll.get();
-    QObject::connect(poll, &QTimer::timeout, poll, [box, poll] {
+    QObject::connect(poll, &QTimer::timeout, poll, [box, poll, onSeen] {
         auto *open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!open || !open->isVisible())
             return;
+        if (onSeen)
+            onSeen();
         box->title = open->windowTitle();
         box->text = open->text();
         box->icon = open->icon();

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,7 +32,8 @@ struct SeenBox
 class BoxCloser
 {
 public:
-    BoxCloser();
+    // onSeen runs the moment the box is seen open, before it is closed.
+    explicit BoxCloser(std::function<void()> onSeen = {});
     ~BoxCloser();
     const SeenBox &box() const { return *m_box; }
 

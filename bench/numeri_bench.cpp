@@ -1,0 +1,291 @@
+// Measures, on a real X server with a real sound server, how quickly the program answers, next to
+// a bare Qt window doing the least it could; prints a table and one line of name=value figures.
+#include "testkit.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <algorithm>
+#include <cstdio>
+#include <signal.h>
+
+using testkit::Desktop;
+using testkit::SoundServer;
+
+namespace {
+const QString buildDir = QStringLiteral(NUMERI_BUILD_DIR);
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return -1;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double maximum(const std::vector<double> &v)
+{
+    return v.empty() ? -1 : *std::max_element(v.begin(), v.end());
+}
+
+qint64 peakKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+struct Running
+{
+    double mapMs = -1;
+    QString window;
+    qint64 pid = 0;
+};
+
+Running start(const QString &program, const QProcessEnvironment &env)
+{
+    QProcess watch;
+    watch.setProcessEnvironment(env);
+    watch.start(buildDir + u"/bench/xwatch", { QStringLiteral("map"), program });
+    watch.waitForFinished(30000);
+    const QList<QByteArray> f = watch.readAllStandardOutput().trimmed().split(' ');
+    Running r;
+    if (f.size() == 4 && f[0] == "mapped") {
+        r.mapMs = f[1].toDouble();
+        r.window = QString::fromLatin1(f[2]);
+        r.pid = f[3].toLongLong();
+    }
+    return r;
+}
+
+void stop(const Running &r)
+{
+    if (r.pid <= 0)
+        return;
+    ::kill(pid_t(r.pid), SIGTERM);
+    const QDeadlineTimer deadline(5000);
+    while (QFile::exists(QStringLiteral("/proc/%1").arg(r.pid)) && !deadline.hasExpired()) {
+        // xwatch's child is reparented to init, which reaps it.
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(r.pid));
+        if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z"))
+            break;
+        QThread::msleep(10);
+    }
+}
+
+std::vector<double> xwatch(const QProcessEnvironment &env, const QStringList &args)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(buildDir + u"/bench/xwatch", args);
+    p.waitForFinished(120000);
+    std::vector<double> v;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n'))
+        if (!line.isEmpty() && line != "none")
+            v.push_back(line.toDouble());
+    return v;
+}
+
+// Records the sink's monitor and knows, for each sample, the moment it was played.
+class TimedRecorder
+{
+public:
+    explicit TimedRecorder(const SoundServer &sound)
+    {
+        m_parec.setProcessEnvironment(sound.environment());
+        m_parec.start(QStringLiteral("parec"),
+                      { QStringLiteral("--device=numeri_test.monitor"), QStringLiteral("--raw"),
+                        QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
+                        QStringLiteral("--rate=22050"), QStringLiteral("--latency-msec=5") });
+        m_clock.start();
+    }
+    // Reads for `ms`; keeps samples and the earliest clock anchor seen.
+    void read(int ms)
+    {
+        const QDeadlineTimer deadline(ms);
+        while (!deadline.hasExpired()) {
+            if (!m_parec.waitForReadyRead(2))
+                continue;
+            const QByteArray b = m_parec.readAll();
+            const size_t before = m_samples.size();
+            m_samples.resize(before + size_t(b.size() / 2));
+            memcpy(m_samples.data() + before, b.constData(), size_t(b.size() / 2) * 2);
+            // The last sample just arrived was played no later than now.
+            const double start = m_clock.nsecsElapsed() / 1e6 - m_samples.size() * 1000.0 / 22050;
+            m_anchor = std::min(m_anchor, start);
+        }
+    }
+    double nowMs() const { return m_clock.nsecsElapsed() / 1e6; }
+    // The first moment after `fromMs` at which a 10 ms window is not silent.
+    double firstSoundAfter(double fromMs) const
+    {
+        const size_t window = 220;
+        for (size_t at = size_t(std::max(0.0, (fromMs - m_anchor) * 22.05)); at + window <= m_samples.size(); at += 22) {
+            double sum = 0;
+            for (size_t i = at; i < at + window; ++i)
+                sum += double(m_samples[i]) * m_samples[i];
+            if (std::sqrt(sum / window) > 0.01 * 32768)
+                return m_anchor + at / 22.05;
+        }
+        return -1;
+    }
+    bool started() { return m_parec.waitForReadyRead(10000); }
+
+private:
+    QProcess m_parec;
+    QElapsedTimer m_clock;
+    std::vector<qint16> m_samples;
+    double m_anchor = 1e18;
+};
+
+std::vector<double> keyToSound(const Desktop &desktop, const SoundServer &sound, int presses)
+{
+    TimedRecorder recorder(sound);
+    std::vector<double> latencies;
+    if (!recorder.started())
+        return latencies;
+    Display *d = XOpenDisplay(qPrintable(desktop.display()));
+    if (!d)
+        return latencies;
+    recorder.read(500);
+    for (int i = 0; i < presses; ++i) {
+        const KeyCode code = XKeysymToKeycode(d, XStringToKeysym(i % 2 ? "7" : "4"));
+        const double pressed = recorder.nowMs();
+        XTestFakeKeyEvent(d, code, True, CurrentTime);
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+        XFlush(d);
+        recorder.read(1500);
+        const double heard = recorder.firstSoundAfter(pressed);
+        if (heard >= 0)
+            latencies.push_back(heard - pressed);
+    }
+    XCloseDisplay(d);
+    return latencies;
+}
+
+QMap<QString, QString> keypressFigures(const QProcessEnvironment &env)
+{
+    QProcess p;
+    QProcessEnvironment e = env;
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(e);
+    p.start(buildDir + u"/bench/numeri_keypress", {});
+    p.waitForFinished(300000);
+    QMap<QString, QString> out;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            out.insert(QString::fromLatin1(line.left(eq)), QString::fromLatin1(line.mid(eq + 1)));
+    }
+    return out;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    Desktop desktop(false);
+    SoundServer sound;
+    if (!desktop.ok() || !sound.start()) {
+        std::fprintf(stderr, "bench: no X server or sound server\n");
+        return 1;
+    }
+    QProcessEnvironment env = desktop.environment();
+    for (const QString &k : { QStringLiteral("PULSE_SERVER"), QStringLiteral("PULSE_RUNTIME_PATH"), QStringLiteral("HOME") })
+        env.insert(k, sound.environment().value(k));
+    const QString numeri = buildDir + u"/numeri";
+    const QString floor = buildDir + u"/bench/numeri_floor";
+
+    // Start-up and memory once shown, the two programs taking turns.
+    std::vector<double> mapN, mapF, memN, memF;
+    for (int i = 0; i < 7; ++i) {
+        for (bool ours : { true, false }) {
+            const Running r = start(ours ? numeri : floor, env);
+            QThread::msleep(700);
+            (ours ? mapN : mapF).push_back(r.mapMs);
+            (ours ? memN : memF).push_back(double(peakKiB(r.pid)) / 1024);
+            stop(r);
+        }
+    }
+
+    // Key to screen, 30 digits; peak memory after 1000 digits; a digit held down.
+    std::vector<double> screenN, screenF;
+    double hwm1000N = -1, hwm1000F = -1, holdN = -1, holdF = -1;
+    QStringList digits;
+    for (int d = 0; d <= 9; ++d)
+        digits << QString::number(d);
+    for (bool ours : { true, false }) {
+        const Running r = start(ours ? numeri : floor, env);
+        QThread::msleep(1000);
+        (ours ? screenN : screenF) = xwatch(env, QStringList { QStringLiteral("keys"), r.window } + digits + QStringList { QStringLiteral("30") });
+        const std::vector<double> hold = xwatch(env, { QStringLiteral("hold"), r.window, QStringLiteral("5"), QStringLiteral("30"), QStringLiteral("10") });
+        (ours ? holdN : holdF) = hold.empty() ? -1 : hold.front();
+        QString typed;
+        for (int i = 0; i < 1000; ++i)
+            typed += QString::number((i * 7) % 10);
+        testkit::run(QStringLiteral("xdotool"), { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("3"), typed }, env, 60000);
+        QThread::msleep(500);
+        (ours ? hwm1000N : hwm1000F) = double(peakKiB(r.pid)) / 1024;
+        stop(r);
+    }
+
+    // Key to sound, with the real program.
+    const Running r = start(numeri, env);
+    QThread::msleep(1500);
+    const std::vector<double> sounds = keyToSound(desktop, sound, 10);
+    stop(r);
+
+    // The key handler's own cost, with and without a sound server.
+    const QMap<QString, QString> k = keypressFigures(env);
+    QProcessEnvironment silent = env;
+    silent.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/numeri-bench"));
+    const QMap<QString, QString> ks = keypressFigures(silent);
+
+    const double startN = median(mapN), startF = median(mapF);
+    const double memShownN = median(memN), memShownF = median(memF);
+    std::printf("%-44s %12s %12s %10s   %s\n", "measure", "numeri", "floor", "ratio", "target");
+    const auto row = [](const char *name, double n, double f, const char *target) {
+        if (f > 0)
+            std::printf("%-44s %12.2f %12.2f %10.2f   %s\n", name, n, f, n / f, target);
+        else
+            std::printf("%-44s %12.2f %12s %10s   %s\n", name, n, "", "", target);
+    };
+    row("start-up to first map, median of 7 (ms)", startN, startF, "<= 1.15x floor");
+    row("peak memory once shown (MiB)", memShownN, memShownF, "<= floor + 10 MiB");
+    row("peak memory after 1000 digits (MiB)", hwm1000N, hwm1000F, "<= floor + 10 MiB");
+    row("key to screen, median of 30 (ms)", median(screenN), median(screenF), "<= 2x floor");
+    row("key to screen, max of 30 (ms)", maximum(screenN), maximum(screenF), "< 16.7");
+    row("held 10 s at 30/s: release to last drawing (ms)", holdN, holdF, "< 16.7");
+    row("key to sound, median of 10 (ms)", median(sounds), -1, "< 40");
+    row("key to sound, max of 10 (ms)", maximum(sounds), -1, "");
+    row("Text1_KeyPress digit, median (ms)", k.value(QStringLiteral("keypress_digit_median_ms")).toDouble(), -1, "< 2");
+    row("Text1_KeyPress digit, p99 (ms)", k.value(QStringLiteral("keypress_digit_p99_ms")).toDouble(), -1, "< 8");
+    row("Text1_KeyPress same digit, median (ms)", k.value(QStringLiteral("keypress_repeat_median_ms")).toDouble(), -1, "");
+    row("Text1_KeyPress same digit, p99 (ms)", k.value(QStringLiteral("keypress_repeat_p99_ms")).toDouble(), -1, "");
+    row("Text1_KeyPress other key to box open, median", k.value(QStringLiteral("keypress_other_to_box_median_ms")).toDouble(), -1, "");
+    row("Text1_KeyPress other key to box open, p99", k.value(QStringLiteral("keypress_other_to_box_p99_ms")).toDouble(), -1, "");
+    row("digit with no sound server, median (ms)", ks.value(QStringLiteral("keypress_digit_median_ms")).toDouble(), -1, "< 50");
+    row("digit with no sound server, p99 (ms)", ks.value(QStringLiteral("keypress_digit_p99_ms")).toDouble(), -1, "< 50");
+
+    std::printf("startup_ms=%.2f floor_startup_ms=%.2f startup_ratio=%.2f peak_mib=%.1f floor_peak_mib=%.1f "
+                "peak_1000_mib=%.1f floor_peak_1000_mib=%.1f key_screen_median_ms=%.2f key_screen_max_ms=%.2f "
+                "floor_key_screen_median_ms=%.2f hold_settle_ms=%.2f key_sound_median_ms=%.2f "
+                "keypress_digit_median_ms=%s keypress_digit_p99_ms=%s keypress_repeat_median_ms=%s "
+                "keypress_other_to_box_median_ms=%s nosound_digit_p99_ms=%s\n",
+                startN, startF, startN / startF, memShownN, memShownF, hwm1000N, hwm1000F, median(screenN),
+                maximum(screenN), median(screenF), holdN, median(sounds),
+                qPrintable(k.value(QStringLiteral("keypress_digit_median_ms"))),
+                qPrintable(k.value(QStringLiteral("keypress_digit_p99_ms"))),
+                qPrintable(k.value(QStringLiteral("keypress_repeat_median_ms"))),
+                qPrintable(k.value(QStringLiteral("keypress_other_to_box_median_ms"))),
+                qPrintable(ks.value(QStringLiteral("keypress_digit_p99_ms"))));
+    return 0;
+}
