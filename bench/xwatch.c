@@ -58,6 +58,9 @@ static int map_program(Display *d, char **argv)
     const double start = now_ms();
     const pid_t pid = fork();
     if (pid == 0) {
+        /* Our output is the caller's pipe: the program must neither hold it open nor block on it. */
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
+            _exit(126);
         execvp(argv[0], argv);
         _exit(127);
     }

@@ -32,6 +32,10 @@ public:
     SdlSound(const SdlSound &) = delete;
     SdlSound &operator=(const SdlSound &) = delete;
 
+    // Loads SDL and opens the output device in the background. Until then, or without it, the
+    // first sound does both itself.
+    void start();
+
     void suona(const QString &file) override;
 
     // Whether an output device is open right now; for diagnostics and tests.

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPixmap>
@@ -41,6 +43,9 @@ Form1::Form1(lesson::Sound &sound, const QString &programFolder, QWidget *parent
     auto *catcherStyle = new NoTextCursorStyle;
     catcherStyle->setParent(this);
     ui->Text1->setStyle(catcherStyle);
+    // Nor should the hidden cursor blink: each blink repaints the catcher, twice a second, for
+    // nothing. Text1 is the program's only text field.
+    QGuiApplication::styleHints()->setCursorFlashTime(0);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     m_lesson = std::make_unique<lesson::Lesson>(

@@ -2,11 +2,43 @@
 #include "shell/application.h"
 #include "shell/form1.h"
 
+#include <QEvent>
+#include <QTimer>
+#include <functional>
+
+namespace {
+// Runs `then` once `window` has painted for the first time.
+class AfterFirstPaint : public QObject
+{
+public:
+    AfterFirstPaint(QWidget *window, std::function<void()> then)
+        : m_then(std::move(then))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, m_then);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_then;
+};
+} // namespace
+
 int main(int argc, char *argv[])
 {
     Application app(argc, argv);
     lesson::SdlSound sound;
     Form1 window(sound, QCoreApplication::applicationDirPath());
+    // The window first; the sound system, a much heavier thing to load, right after.
+    const AfterFirstPaint soundAfterPaint(&window, [&sound] { sound.start(); });
     window.show();
     return app.exitStatus(app.exec());
 }
