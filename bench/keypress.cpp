@@ -46,7 +46,8 @@ int main(int argc, char *argv[])
     const auto press = [&](int digit) {
         QElapsedTimer t;
         t.start();
-        QTest::sendKeyEvent(QTest::Click, catcher, Qt::Key(Qt::Key_0 + digit), QString::number(digit), {});
+        QTest::sendKeyEvent(
+            QTest::Click, catcher, Qt::Key(Qt::Key_0 + digit), QString::number(digit), {});
         const double ms = double(t.nsecsElapsed()) / 1e6;
         QCoreApplication::processEvents(); // paint, as the program's loop would after the key
         return ms;

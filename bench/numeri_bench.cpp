@@ -102,9 +102,9 @@ public:
     {
         m_parec.setProcessEnvironment(sound.environment());
         m_parec.start(QStringLiteral("parec"),
-                      { QStringLiteral("--device=numeri_test.monitor"), QStringLiteral("--raw"),
-                        QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
-                        QStringLiteral("--rate=22050"), QStringLiteral("--latency-msec=5") });
+            { QStringLiteral("--device=numeri_test.monitor"), QStringLiteral("--raw"),
+                QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
+                QStringLiteral("--rate=22050"), QStringLiteral("--latency-msec=5") });
         m_clock.start();
     }
     // Reads for `ms`; keeps samples and the earliest clock anchor seen.
@@ -128,7 +128,8 @@ public:
     double firstSoundAfter(double fromMs) const
     {
         const size_t window = 220;
-        for (size_t at = size_t(std::max(0.0, (fromMs - m_anchor) * 22.05)); at + window <= m_samples.size(); at += 22) {
+        for (size_t at = size_t(std::max(0.0, (fromMs - m_anchor) * 22.05));
+             at + window <= m_samples.size(); at += 22) {
             double sum = 0;
             for (size_t i = at; i < at + window; ++i)
                 sum += double(m_samples[i]) * m_samples[i];
@@ -199,7 +200,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     QProcessEnvironment env = desktop.environment();
-    for (const QString &k : { QStringLiteral("PULSE_SERVER"), QStringLiteral("PULSE_RUNTIME_PATH"), QStringLiteral("HOME") })
+    for (const QString &k : { QStringLiteral("PULSE_SERVER"), QStringLiteral("PULSE_RUNTIME_PATH"),
+             QStringLiteral("HOME") })
         env.insert(k, sound.environment().value(k));
     const QString numeri = buildDir + u"/numeri";
     const QString floor = buildDir + u"/bench/numeri_floor";
@@ -225,13 +227,19 @@ int main(int argc, char *argv[])
     for (bool ours : { true, false }) {
         const Running r = start(ours ? numeri : floor, env);
         QThread::msleep(1000);
-        (ours ? screenN : screenF) = xwatch(env, QStringList { QStringLiteral("keys"), r.window } + digits + QStringList { QStringLiteral("30") });
-        const std::vector<double> hold = xwatch(env, { QStringLiteral("hold"), r.window, QStringLiteral("5"), QStringLiteral("30"), QStringLiteral("10") });
+        (ours ? screenN : screenF) = xwatch(env,
+            QStringList { QStringLiteral("keys"), r.window } + digits
+                + QStringList { QStringLiteral("30") });
+        const std::vector<double> hold = xwatch(env,
+            { QStringLiteral("hold"), r.window, QStringLiteral("5"), QStringLiteral("30"),
+                QStringLiteral("10") });
         (ours ? holdN : holdF) = hold.empty() ? -1 : hold.front();
         QString typed;
         for (int i = 0; i < 1000; ++i)
             typed += QString::number((i * 7) % 10);
-        testkit::run(QStringLiteral("xdotool"), { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("3"), typed }, env, 60000);
+        testkit::run(QStringLiteral("xdotool"),
+            { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("3"), typed }, env,
+            60000);
         QThread::msleep(500);
         (ours ? hwm1000N : hwm1000F) = double(peakKiB(r.pid)) / 1024;
         stop(r);
@@ -266,26 +274,36 @@ int main(int argc, char *argv[])
     row("held 10 s at 30/s: release to last drawing (ms)", holdN, holdF, "< 16.7");
     row("key to sound, median of 10 (ms)", median(sounds), -1, "< 40");
     row("key to sound, max of 10 (ms)", maximum(sounds), -1, "");
-    row("Text1_KeyPress digit, median (ms)", k.value(QStringLiteral("keypress_digit_median_ms")).toDouble(), -1, "< 2");
-    row("Text1_KeyPress digit, p99 (ms)", k.value(QStringLiteral("keypress_digit_p99_ms")).toDouble(), -1, "< 8");
-    row("Text1_KeyPress same digit, median (ms)", k.value(QStringLiteral("keypress_repeat_median_ms")).toDouble(), -1, "");
-    row("Text1_KeyPress same digit, p99 (ms)", k.value(QStringLiteral("keypress_repeat_p99_ms")).toDouble(), -1, "");
-    row("Text1_KeyPress other key to box open, median", k.value(QStringLiteral("keypress_other_to_box_median_ms")).toDouble(), -1, "");
-    row("Text1_KeyPress other key to box open, p99", k.value(QStringLiteral("keypress_other_to_box_p99_ms")).toDouble(), -1, "");
-    row("digit with no sound server, median (ms)", ks.value(QStringLiteral("keypress_digit_median_ms")).toDouble(), -1, "< 50");
-    row("digit with no sound server, p99 (ms)", ks.value(QStringLiteral("keypress_digit_p99_ms")).toDouble(), -1, "< 50");
+    row("Text1_KeyPress digit, median (ms)",
+        k.value(QStringLiteral("keypress_digit_median_ms")).toDouble(), -1, "< 2");
+    row("Text1_KeyPress digit, p99 (ms)",
+        k.value(QStringLiteral("keypress_digit_p99_ms")).toDouble(), -1, "< 8");
+    row("Text1_KeyPress same digit, median (ms)",
+        k.value(QStringLiteral("keypress_repeat_median_ms")).toDouble(), -1, "");
+    row("Text1_KeyPress same digit, p99 (ms)",
+        k.value(QStringLiteral("keypress_repeat_p99_ms")).toDouble(), -1, "");
+    row("Text1_KeyPress other key to box open, median",
+        k.value(QStringLiteral("keypress_other_to_box_median_ms")).toDouble(), -1, "");
+    row("Text1_KeyPress other key to box open, p99",
+        k.value(QStringLiteral("keypress_other_to_box_p99_ms")).toDouble(), -1, "");
+    row("digit with no sound server, median (ms)",
+        ks.value(QStringLiteral("keypress_digit_median_ms")).toDouble(), -1, "< 50");
+    row("digit with no sound server, p99 (ms)",
+        ks.value(QStringLiteral("keypress_digit_p99_ms")).toDouble(), -1, "< 50");
 
-    std::printf("startup_ms=%.2f floor_startup_ms=%.2f startup_ratio=%.2f peak_mib=%.1f floor_peak_mib=%.1f "
-                "peak_1000_mib=%.1f floor_peak_1000_mib=%.1f key_screen_median_ms=%.2f key_screen_max_ms=%.2f "
+    std::printf("startup_ms=%.2f floor_startup_ms=%.2f startup_ratio=%.2f peak_mib=%.1f "
+                "floor_peak_mib=%.1f "
+                "peak_1000_mib=%.1f floor_peak_1000_mib=%.1f key_screen_median_ms=%.2f "
+                "key_screen_max_ms=%.2f "
                 "floor_key_screen_median_ms=%.2f hold_settle_ms=%.2f key_sound_median_ms=%.2f "
                 "keypress_digit_median_ms=%s keypress_digit_p99_ms=%s keypress_repeat_median_ms=%s "
                 "keypress_other_to_box_median_ms=%s nosound_digit_p99_ms=%s\n",
-                startN, startF, startN / startF, memShownN, memShownF, hwm1000N, hwm1000F, median(screenN),
-                maximum(screenN), median(screenF), holdN, median(sounds),
-                qPrintable(k.value(QStringLiteral("keypress_digit_median_ms"))),
-                qPrintable(k.value(QStringLiteral("keypress_digit_p99_ms"))),
-                qPrintable(k.value(QStringLiteral("keypress_repeat_median_ms"))),
-                qPrintable(k.value(QStringLiteral("keypress_other_to_box_median_ms"))),
-                qPrintable(ks.value(QStringLiteral("keypress_digit_p99_ms"))));
+        startN, startF, startN / startF, memShownN, memShownF, hwm1000N, hwm1000F, median(screenN),
+        maximum(screenN), median(screenF), holdN, median(sounds),
+        qPrintable(k.value(QStringLiteral("keypress_digit_median_ms"))),
+        qPrintable(k.value(QStringLiteral("keypress_digit_p99_ms"))),
+        qPrintable(k.value(QStringLiteral("keypress_repeat_median_ms"))),
+        qPrintable(k.value(QStringLiteral("keypress_other_to_box_median_ms"))),
+        qPrintable(ks.value(QStringLiteral("keypress_digit_p99_ms"))));
     return 0;
 }

@@ -34,13 +34,12 @@ bool isDigit(const QString &key)
 } // namespace
 
 Lesson::Lesson(const Controls &controls, Sound &sound, const QString &programFolder,
-               std::function<void()> endProgram)
+    std::function<void()> endProgram)
     : m_controls(controls)
     , m_sound(sound)
     , m_programFolder(programFolder)
     , m_endProgram(std::move(endProgram))
-{
-}
+{ }
 
 void Lesson::Text1_KeyPress(const QString &KeyAscii)
 {
@@ -50,7 +49,7 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
 
     if (KeyAscii == escape) {
         tell(QMessageBox::Warning, QStringLiteral("A presto da Zorvalde e Trucchelo"),
-             QStringLiteral("Ciao alla prossima"));
+            QStringLiteral("Ciao alla prossima"));
         m_endProgram();
         return;
     }
@@ -63,7 +62,7 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
         showPicture(mediaFile(KeyAscii, u".jpg"));
     } else {
         tell(QMessageBox::Question, QStringLiteral("Fai attenzione, non hai premuto un numero"),
-             QStringLiteral("Premi un altro tasto"));
+            QStringLiteral("Premi un altro tasto"));
     }
 }
 
@@ -95,8 +94,8 @@ void Lesson::showPicture(const QString &file)
     }
     if (picture.isNull()) {
         // The child still sees and hears the digit; the parent finds the reason here.
-        qWarning("numeri: immagine non mostrata, %s: %s", qUtf8Printable(file),
-                 qUtf8Printable(reason));
+        qWarning(
+            "numeri: immagine non mostrata, %s: %s", qUtf8Printable(file), qUtf8Printable(reason));
         return;
     }
 

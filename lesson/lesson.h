@@ -25,7 +25,7 @@ class Lesson
 {
 public:
     Lesson(const Controls &controls, Sound &sound, const QString &programFolder,
-           std::function<void()> endProgram);
+        std::function<void()> endProgram);
 
     void Text1_KeyPress(const QString &KeyAscii);
 

@@ -167,19 +167,19 @@ std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device)
     Uint8 *samples = nullptr;
     Uint32 length = 0;
     if (!lib->SDL_LoadWAV_RW(lib->SDL_RWFromConstMem(bytes.constData(), int(bytes.size())), 1,
-                             &spec, &samples, &length))
+            &spec, &samples, &length))
         return {};
     const std::unique_ptr<Uint8, decltype(lib->SDL_FreeWAV)> wav(samples, lib->SDL_FreeWAV);
 
     const std::unique_ptr<SDL_AudioStream, decltype(lib->SDL_FreeAudioStream)> stream(
-        lib->SDL_NewAudioStream(spec.format, spec.channels, spec.freq, device.format,
-                                device.channels, device.freq),
+        lib->SDL_NewAudioStream(
+            spec.format, spec.channels, spec.freq, device.format, device.channels, device.freq),
         lib->SDL_FreeAudioStream);
     // SDL's resampler holds back the last few tens of milliseconds even when flushed; the
     // silence behind the word is what stays behind instead.
-    const std::vector<Uint8> tail(size_t(spec.freq / 10) * spec.channels
-                                      * (SDL_AUDIO_BITSIZE(spec.format) / 8),
-                                  spec.silence);
+    const std::vector<Uint8> tail(
+        size_t(spec.freq / 10) * spec.channels * (SDL_AUDIO_BITSIZE(spec.format) / 8),
+        spec.silence);
     if (!stream || lib->SDL_AudioStreamPut(stream.get(), wav.get(), int(length)) != 0
         || (spec.freq != device.freq
             && lib->SDL_AudioStreamPut(stream.get(), tail.data(), int(tail.size())) != 0)

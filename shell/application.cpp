@@ -12,8 +12,7 @@ Failure::Failure(int number, const QString &description)
     : std::runtime_error(description.toStdString())
     , m_number(number)
     , m_description(description)
-{
-}
+{ }
 
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -26,7 +25,7 @@ Application::Application(int &argc, char **argv)
     QLocale::setDefault(italian);
     auto *qtTexts = new QTranslator(this);
     if (qtTexts->load(italian, QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(qtTexts);
     else
         std::fputs("numeri: traduzione italiana di Qt non trovata\n", stderr);
@@ -51,7 +50,8 @@ bool Application::notify(QObject *receiver, QEvent *event)
 
 void Application::fail(int number, const QString &description)
 {
-    const QString text = QStringLiteral("Errore di run-time '%1':\n\n%2").arg(number).arg(description);
+    const QString text
+        = QStringLiteral("Errore di run-time '%1':\n\n%2").arg(number).arg(description);
     std::fprintf(stderr, "numeri: %s\n", qPrintable(text.simplified()));
     if (m_reporting) {
         // A failure while another is being reported: nothing more can be shown safely.

@@ -5,11 +5,11 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QStyleHints>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPixmap>
 #include <QProxyStyle>
+#include <QStyleHints>
 
 namespace {
 // The key catcher is meant to be unseen, but a text cursor is drawn inverted and would blink white
@@ -18,8 +18,8 @@ class NoTextCursorStyle : public QProxyStyle
 {
 public:
     using QProxyStyle::QProxyStyle;
-    int pixelMetric(PixelMetric metric, const QStyleOption *option,
-                    const QWidget *widget) const override
+    int pixelMetric(
+        PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
     {
         return metric == PM_TextCursorWidth ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
     }
@@ -48,8 +48,9 @@ Form1::Form1(lesson::Sound &sound, const QString &programFolder, QWidget *parent
     QGuiApplication::styleHints()->setCursorFlashTime(0);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    m_lesson = std::make_unique<lesson::Lesson>(
-        lesson::Controls { ui->Label1, ui->Picture1, ui->Text1 }, sound, programFolder, &endProgram);
+    m_lesson
+        = std::make_unique<lesson::Lesson>(lesson::Controls { ui->Label1, ui->Picture1, ui->Text1 },
+            sound, programFolder, &endProgram);
     ui->Text1->installEventFilter(this);
     ui->Text1->setFocus();
 }

@@ -1,11 +1,11 @@
 #include "testkit.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QAbstractButton>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -60,7 +60,7 @@ BoxCloser::~BoxCloser() = default;
 // ---- End to end -----------------------------------------------------------------------------
 
 QByteArray run(const QString &program, const QStringList &arguments,
-               const QProcessEnvironment &environment, int timeoutMs)
+    const QProcessEnvironment &environment, int timeoutMs)
 {
     QProcess p;
     p.setProcessEnvironment(environment);
@@ -73,8 +73,8 @@ QByteArray run(const QString &program, const QStringList &arguments,
     }
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         qWarning("%s %s: exit %d: %s", qUtf8Printable(program),
-                 qUtf8Printable(arguments.join(u' ')), p.exitCode(),
-                 p.readAllStandardError().constData());
+            qUtf8Printable(arguments.join(u' ')), p.exitCode(),
+            p.readAllStandardError().constData());
     return p.readAllStandardOutput();
 }
 
@@ -96,16 +96,17 @@ Desktop::Desktop(bool windowManager)
     // A free display: no socket and no lock file for it.
     int n = 90 + int(QCoreApplication::applicationPid() % 400);
     while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))
-           || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+        || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
         ++n;
     m_display = QStringLiteral(":%1").arg(n);
     m_xvfb.start(QStringLiteral("Xvfb"),
-                 { m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                   QStringLiteral("800x700x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
-                   QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset") });
+        { m_display, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("800x700x24"),
+            QStringLiteral("-dpi"), QStringLiteral("96"), QStringLiteral("-nolisten"),
+            QStringLiteral("tcp"), QStringLiteral("-noreset") });
     const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
     const QDeadlineTimer deadline(10000);
-    while (!QFile::exists(socket) && !deadline.hasExpired() && m_xvfb.state() != QProcess::NotRunning)
+    while (
+        !QFile::exists(socket) && !deadline.hasExpired() && m_xvfb.state() != QProcess::NotRunning)
         QThread::msleep(20);
     m_ok = QFile::exists(socket);
     if (m_ok && windowManager) {
@@ -117,8 +118,8 @@ Desktop::Desktop(bool windowManager)
         const QDeadlineTimer wmDeadline(10000);
         while (!wmDeadline.hasExpired()) {
             const QByteArray out = run(QStringLiteral("xprop"),
-                                       { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") },
-                                       environment());
+                { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") },
+                environment());
             if (out.contains("window id"))
                 break;
             QThread::msleep(50);
@@ -153,9 +154,11 @@ QString Desktop::waitForWindow(const QString &name, int timeoutMs) const
         QProcess p;
         p.setProcessEnvironment(environment());
         p.start(QStringLiteral("xdotool"),
-                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), name });
+            { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                name });
         p.waitForFinished(5000);
-        const QString id = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n').value(0).trimmed();
+        const QString id
+            = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n').value(0).trimmed();
         if (!id.isEmpty())
             return id;
         QThread::msleep(30);
@@ -175,10 +178,9 @@ bool Desktop::windowExists(const QString &id) const
 QImage Desktop::screenshot(const QString &windowId) const
 {
     const QByteArray png = run(QStringLiteral("import"),
-                               { QStringLiteral("-window"),
-                                 windowId.isEmpty() ? QStringLiteral("root") : windowId,
-                                 QStringLiteral("png:-") },
-                               environment());
+        { QStringLiteral("-window"), windowId.isEmpty() ? QStringLiteral("root") : windowId,
+            QStringLiteral("png:-") },
+        environment());
     return QImage::fromData(png, "PNG");
 }
 
@@ -214,17 +216,15 @@ bool SoundServer::start()
         return false;
     f.write("load-module module-null-sink sink_name=numeri_test rate=22050 channels=1\n"
             "load-module module-native-protocol-unix auth-anonymous=1 socket="
-            + m_dir.filePath(QStringLiteral("native")).toUtf8()
-            + "\nset-default-sink numeri_test\n");
+        + m_dir.filePath(QStringLiteral("native")).toUtf8() + "\nset-default-sink numeri_test\n");
     f.close();
     QFile::remove(m_dir.filePath(QStringLiteral("native")));
     m_daemon.setProcessEnvironment(environment());
     m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_daemon.start(QStringLiteral("pulseaudio"),
-                   { QStringLiteral("-n"), QStringLiteral("-F"), config,
-                     QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--daemonize=no"),
-                     QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-level=error"),
-                     QStringLiteral("--enable-memfd=no") });
+        { QStringLiteral("-n"), QStringLiteral("-F"), config, QStringLiteral("--exit-idle-time=-1"),
+            QStringLiteral("--daemonize=no"), QStringLiteral("--use-pid-file=no"),
+            QStringLiteral("--log-level=error"), QStringLiteral("--enable-memfd=no") });
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired() && m_daemon.state() != QProcess::NotRunning) {
         QProcess info;
@@ -249,8 +249,7 @@ void SoundServer::stop()
 
 Recorder::Recorder(const SoundServer &server)
     : m_server(server)
-{
-}
+{ }
 
 Recorder::~Recorder()
 {
@@ -261,9 +260,9 @@ bool Recorder::start()
 {
     m_parec.setProcessEnvironment(m_server.environment());
     m_parec.start(QStringLiteral("parec"),
-                  { QStringLiteral("--device=numeri_test.monitor"), QStringLiteral("--raw"),
-                    QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
-                    QStringLiteral("--rate=%1").arg(rate), QStringLiteral("--latency-msec=10") });
+        { QStringLiteral("--device=numeri_test.monitor"), QStringLiteral("--raw"),
+            QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
+            QStringLiteral("--rate=%1").arg(rate), QStringLiteral("--latency-msec=10") });
     // The monitor of an idle sink sends nothing for a while after connecting.
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
@@ -295,7 +294,8 @@ Heard heard(const std::vector<qint16> &samples, double fromSecond)
     constexpr int window = Recorder::rate / 100;
     constexpr double threshold = 0.01 * 32768; // RMS of a 10 ms window
     Heard h;
-    for (size_t at = size_t(fromSecond * Recorder::rate); at + window <= samples.size(); at += window) {
+    for (size_t at = size_t(fromSecond * Recorder::rate); at + window <= samples.size();
+         at += window) {
         double sum = 0;
         for (size_t i = at; i < at + window; ++i)
             sum += double(samples[i]) * samples[i];
@@ -319,7 +319,8 @@ std::vector<qint16> wavSamples(const QString &file)
         return {};
     std::vector<qint16> samples;
     if (spec.format == AUDIO_S16LSB && spec.channels == 1 && spec.freq == Recorder::rate)
-        samples.assign(reinterpret_cast<qint16 *>(data), reinterpret_cast<qint16 *>(data) + length / 2);
+        samples.assign(
+            reinterpret_cast<qint16 *>(data), reinterpret_cast<qint16 *>(data) + length / 2);
     SDL_FreeWAV(data);
     return samples;
 }

@@ -46,7 +46,7 @@ private:
 
 // Runs a program to its end and returns its standard output; fails the test on a bad exit.
 QByteArray run(const QString &program, const QStringList &arguments,
-               const QProcessEnvironment &environment, int timeoutMs = 10000);
+    const QProcessEnvironment &environment, int timeoutMs = 10000);
 
 // An X server (Xvfb) on a free display number, optionally with the openbox window manager.
 class Desktop

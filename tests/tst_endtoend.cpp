@@ -52,11 +52,12 @@ public:
     // The exit status once it ends by itself, or -1.
     int waitForExit(int ms = 5000)
     {
-        const int status = !m_process.waitForFinished(ms) ? -1
+        const int status = !m_process.waitForFinished(ms)    ? -1
             : m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode()
-                                                              : -2;
+                                                             : -2;
         if (status != 0)
-            qWarning("numeri ended with %d:\n%s", status, m_process.readAllStandardError().constData());
+            qWarning(
+                "numeri ended with %d:\n%s", status, m_process.readAllStandardError().constData());
         return status;
     }
     QByteArray errors() { return m_process.readAllStandardError(); }
@@ -89,9 +90,8 @@ bool waitForStream(const SoundServer &sound, int ms = 10000)
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
         const QByteArray out = testkit::run(QStringLiteral("pactl"),
-                                            { QStringLiteral("list"), QStringLiteral("short"),
-                                              QStringLiteral("sink-inputs") },
-                                            sound.environment());
+            { QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs") },
+            sound.environment());
         if (!out.trimmed().isEmpty())
             return true;
         QThread::msleep(50);
@@ -132,7 +132,7 @@ void TestEndToEnd::windowShowsAndCloses()
 
     // Closed from the title bar, through the window manager: no message, status 0.
     testkit::run(QStringLiteral("wmctrl"), { QStringLiteral("-i"), QStringLiteral("-c"), window },
-                 desktop.environment());
+        desktop.environment());
     QCOMPARE(program.waitForExit(), 0);
     QVERIFY(!program.errors().contains("Errore"));
 }
@@ -166,24 +166,31 @@ void TestEndToEnd::digitsAreHeardAndSeen()
     // 7: heard whole, as long as its recording.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("7") });
     testkit::Heard h = testkit::heard(recorder.take(1800));
-    const double seven = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("7.wav")))).length();
+    const double seven
+        = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("7.wav")))).length();
     qInfo("7: heard %.3f s, the recording itself %.3f s", h.length(), seven);
     QVERIFY(h.any);
     QVERIFY2(std::abs(h.length() - seven) < 0.04,
-             qPrintable(QStringLiteral("heard %1 s of %2 s").arg(h.length()).arg(seven)));
+        qPrintable(QStringLiteral("heard %1 s of %2 s").arg(h.length()).arg(seven)));
     QImage shot = desktop.screenshot(window);
     shot.save(QStringLiteral(NUMERI_BUILD_DIR "/screenshot-digit.png"));
     QVERIFY2(testkit::countNear(shot, pictureGround, 12) > 20000, "no picture under the 7");
 
     // 3, then 4 80 ms later: the 3 is cut short, the 4 heard whole.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("3"), QStringLiteral("sleep"),
-                   QStringLiteral("0.08"), QStringLiteral("key"), QStringLiteral("4") });
+        QStringLiteral("0.08"), QStringLiteral("key"), QStringLiteral("4") });
     h = testkit::heard(recorder.take(2000));
-    const double three = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("3.wav")))).length();
-    const double four = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("4.wav")))).length();
+    const double three
+        = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("3.wav")))).length();
+    const double four
+        = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("4.wav")))).length();
     qInfo("3 then 4: heard %.3f s; 3 is %.3f s, 4 is %.3f s", h.length(), three, four);
     QVERIFY(h.any);
-    const QByteArray heard34 = QStringLiteral("heard %1 s; 3 is %2 s, 4 is %3 s").arg(h.length()).arg(three).arg(four).toUtf8();
+    const QByteArray heard34 = QStringLiteral("heard %1 s; 3 is %2 s, 4 is %3 s")
+                                   .arg(h.length())
+                                   .arg(three)
+                                   .arg(four)
+                                   .toUtf8();
     QVERIFY2(std::abs(h.length() - (0.08 + four)) < 0.06, heard34.constData());
     QVERIFY2(h.length() < three + four - 0.1, heard34.constData());
 
@@ -195,15 +202,17 @@ void TestEndToEnd::digitsAreHeardAndSeen()
 
     // Broken recordings leave the program responsive and the next digit audible.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("9"), QStringLiteral("key"),
-                   QStringLiteral("8"), QStringLiteral("key"), QStringLiteral("KP_5") });
+        QStringLiteral("8"), QStringLiteral("key"), QStringLiteral("KP_5") });
     h = testkit::heard(recorder.take(1500));
-    const double five = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("5.wav")))).length();
+    const double five
+        = testkit::heard(testkit::wavSamples(program.media(QStringLiteral("5.wav")))).length();
     QVERIFY2(h.any && std::abs(h.length() - five) < 0.04,
-             qPrintable(QStringLiteral("heard %1 s of %2 s").arg(h.length()).arg(five)));
+        qPrintable(QStringLiteral("heard %1 s of %2 s").arg(h.length()).arg(five)));
 
     // A letter: the warning box, closed with Enter; the keys come back to the lesson.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("a") });
-    QVERIFY(!desktop.waitForWindow(QStringLiteral("^Fai attenzione, non hai premuto un numero$")).isEmpty());
+    QVERIFY(!desktop.waitForWindow(QStringLiteral("^Fai attenzione, non hai premuto un numero$"))
+                 .isEmpty());
     shot = desktop.screenshot();
     shot.save(QStringLiteral(NUMERI_BUILD_DIR "/screenshot-letter.png"));
     desktop.keys({ QStringLiteral("key"), QStringLiteral("Return") });
@@ -242,7 +251,8 @@ void TestEndToEnd::keysWorkWithoutWindowManager()
 
     // After a box, with no window manager to hand the keyboard back.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("x") });
-    QVERIFY(!desktop.waitForWindow(QStringLiteral("^Fai attenzione, non hai premuto un numero$")).isEmpty());
+    QVERIFY(!desktop.waitForWindow(QStringLiteral("^Fai attenzione, non hai premuto un numero$"))
+                 .isEmpty());
     QTest::qWait(200);
     desktop.keys({ QStringLiteral("key"), QStringLiteral("Return") });
     QTest::qWait(300);
@@ -269,7 +279,8 @@ void TestEndToEnd::everyDigitIsHeard()
         const QString digit = QString::number(d);
         desktop.keys({ QStringLiteral("key"), digit });
         const testkit::Heard h = testkit::heard(recorder.take(1400));
-        const double own = testkit::heard(testkit::wavSamples(program.media(digit + u".wav"))).length();
+        const double own
+            = testkit::heard(testkit::wavSamples(program.media(digit + u".wav"))).length();
         qInfo("%d: heard %.3f s, the recording itself %.3f s", d, h.length(), own);
         QVERIFY2(h.any && std::abs(h.length() - own) < 0.04, qPrintable(digit));
     }
@@ -301,7 +312,8 @@ void TestEndToEnd::soundServerComesAndGoes()
 
     // The server dies: the program goes on.
     sound.stop();
-    desktop.keys({ QStringLiteral("key"), QStringLiteral("5"), QStringLiteral("key"), QStringLiteral("6") });
+    desktop.keys(
+        { QStringLiteral("key"), QStringLiteral("5"), QStringLiteral("key"), QStringLiteral("6") });
     QTest::qWait(300);
     QVERIFY(program.running());
     QVERIFY(desktop.windowExists(window));
@@ -320,9 +332,10 @@ void TestEndToEnd::soundServerComesAndGoes()
 void TestEndToEnd::installedProgramRuns()
 {
     QTemporaryDir prefix;
-    testkit::run(QStringLiteral(NUMERI_CMAKE), { QStringLiteral("--install"), QStringLiteral(NUMERI_BUILD_DIR),
-                                                  QStringLiteral("--prefix"), prefix.path() },
-                 QProcessEnvironment::systemEnvironment(), 60000);
+    testkit::run(QStringLiteral(NUMERI_CMAKE),
+        { QStringLiteral("--install"), QStringLiteral(NUMERI_BUILD_DIR), QStringLiteral("--prefix"),
+            prefix.path() },
+        QProcessEnvironment::systemEnvironment(), 60000);
     const QString link = prefix.filePath(QStringLiteral("bin/numeri"));
     QVERIFY(QFileInfo(link).isSymLink());
 

@@ -16,8 +16,7 @@ class Thrower : public QObject
 public:
     explicit Thrower(std::function<void()> fault)
         : m_fault(std::move(fault))
-    {
-    }
+    { }
 
 protected:
     void timerEvent(QTimerEvent *event) override
@@ -44,10 +43,14 @@ void TestFailure::reportedThenEnds_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
-    QTest::newRow("program failure") << 0 << QStringLiteral("Errore di run-time '53':\n\nFile non trovato");
-    QTest::newRow("out of memory") << 1 << QStringLiteral("Errore di run-time '7':\n\nMemoria esaurita");
-    QTest::newRow("library exception") << 2 << QStringLiteral("Errore di run-time '51':\n\nErrore interno");
-    QTest::newRow("anything thrown") << 3 << QStringLiteral("Errore di run-time '51':\n\nErrore interno");
+    QTest::newRow("program failure")
+        << 0 << QStringLiteral("Errore di run-time '53':\n\nFile non trovato");
+    QTest::newRow("out of memory")
+        << 1 << QStringLiteral("Errore di run-time '7':\n\nMemoria esaurita");
+    QTest::newRow("library exception")
+        << 2 << QStringLiteral("Errore di run-time '51':\n\nErrore interno");
+    QTest::newRow("anything thrown")
+        << 3 << QStringLiteral("Errore di run-time '51':\n\nErrore interno");
 }
 
 void TestFailure::reportedThenEnds()

@@ -71,7 +71,7 @@ void TestLesson::init()
 {
     // A fresh program folder for every row, as rows break their media on purpose.
     const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
-                                          + QString::fromUtf8(QTest::currentDataTag()));
+        + QString::fromUtf8(QTest::currentDataTag()));
     testkit::copyMedia(folder);
     m_sound.played.clear();
     startIn(folder);
@@ -82,7 +82,8 @@ void TestLesson::cleanup()
     m_window.reset();
 }
 
-testkit::SeenBox TestLesson::press(Qt::Key key, const QString &text, Qt::KeyboardModifiers modifiers)
+testkit::SeenBox TestLesson::press(
+    Qt::Key key, const QString &text, Qt::KeyboardModifiers modifiers)
 {
     testkit::BoxCloser closer;
     QWidget *target = QApplication::focusWidget();
@@ -100,11 +101,12 @@ void TestLesson::checkShowsDigit(const QString &digit)
     const QImage expected(m_folder + u"/IMG/" + digit + u".jpg");
     QVERIFY(!expected.isNull());
     QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
-             expected.convertToFormat(QImage::Format_RGB32));
+        expected.convertToFormat(QImage::Format_RGB32));
     // Shown whole, from the box's top-left corner.
     QCOMPARE(picture()->size(), expected.size());
     QCOMPARE(picture()->pos(), QPoint(24, 272));
-    QCOMPARE(m_sound.played.value(m_sound.played.size() - 1), m_folder + u"/IMG/" + digit + u".wav");
+    QCOMPARE(
+        m_sound.played.value(m_sound.played.size() - 1), m_folder + u"/IMG/" + digit + u".wav");
 }
 
 void TestLesson::keys_data()
@@ -238,8 +240,10 @@ void TestLesson::badPicture_data()
     QTest::newRow("missing") << QByteArray() << QStringLiteral("missing") << false;
     QTest::newRow("empty") << QByteArray() << QStringLiteral("file") << false;
     QTest::newRow("truncated in its header") << jpeg.left(200) << QStringLiteral("file") << false;
-    QTest::newRow("truncated in its picture") << jpeg.left(jpeg.size() / 2) << QStringLiteral("file") << false;
-    QTest::newRow("not a picture") << QByteArray("this is not a picture at all") << QStringLiteral("file") << false;
+    QTest::newRow("truncated in its picture")
+        << jpeg.left(jpeg.size() / 2) << QStringLiteral("file") << false;
+    QTest::newRow("not a picture")
+        << QByteArray("this is not a picture at all") << QStringLiteral("file") << false;
     QTest::newRow("random bytes") << noise << QStringLiteral("file") << false;
     QTest::newRow("too large") << huge << QStringLiteral("file") << false;
     QTest::newRow("a folder") << QByteArray() << QStringLiteral("folder") << false;
@@ -284,8 +288,8 @@ void TestLesson::badPicture()
     // One line for the parent on standard error, naming the file; nothing for the child.
     if (!shows)
         QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(u"^numeri: immagine non mostrata, "
-                                                + QRegularExpression::escape(file) + u": .+"));
+            QRegularExpression(
+                u"^numeri: immagine non mostrata, " + QRegularExpression::escape(file) + u": .+"));
     const qint64 memoryBefore = testkit::residentBytes();
     const testkit::SeenBox box = press(Qt::Key_3, QStringLiteral("3"));
     QVERIFY(!box.seen);
@@ -295,7 +299,7 @@ void TestLesson::badPicture()
     QCOMPARE(picture()->isVisible(), shows);
     if (shows)
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
-                 QImage::fromData(content).convertToFormat(QImage::Format_RGB32));
+            QImage::fromData(content).convertToFormat(QImage::Format_RGB32));
     QVERIFY(m_window->isVisible());
     // A picture that claims to be huge is refused before it takes the memory.
     QVERIFY(testkit::residentBytes() - memoryBefore < 32 * 1024 * 1024);

@@ -38,9 +38,10 @@ void TestMedia::recording()
     SDL_AudioSpec spec {};
     Uint8 *data = nullptr;
     Uint32 length = 0;
-    QVERIFY2(SDL_LoadWAV(QFile::encodeName(file).constData(), &spec, &data, &length), SDL_GetError());
-    const std::vector<qint16> samples(reinterpret_cast<qint16 *>(data),
-                                      reinterpret_cast<qint16 *>(data) + length / 2);
+    QVERIFY2(
+        SDL_LoadWAV(QFile::encodeName(file).constData(), &spec, &data, &length), SDL_GetError());
+    const std::vector<qint16> samples(
+        reinterpret_cast<qint16 *>(data), reinterpret_cast<qint16 *>(data) + length / 2);
     SDL_FreeWAV(data);
     QCOMPARE(spec.format, AUDIO_S16LSB);
     QCOMPARE(int(spec.channels), 1);
@@ -101,7 +102,8 @@ void TestMedia::iconAndPointer_data()
     for (int s : { 32, 48, 64, 128, 256 })
         QTest::addRow("desktop icon %d", s)
             << hicolor + QStringLiteral("%1x%1/apps/org.numeri.numeri.png").arg(s) << s;
-    QTest::newRow("scalable icon") << hicolor + QStringLiteral("scalable/apps/org.numeri.numeri.svg") << 0;
+    QTest::newRow("scalable icon")
+        << hicolor + QStringLiteral("scalable/apps/org.numeri.numeri.svg") << 0;
 }
 
 void TestMedia::iconAndPointer()

@@ -34,12 +34,21 @@ QByteArray wav(int formatTag, int bits, int channels, int rate, qint64 declared 
             }
         }
     }
-    const auto u32 = [](quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; };
-    const auto u16 = [](quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; };
+    const auto u32 = [](quint32 v) {
+        QByteArray b(4, 0);
+        qToLittleEndian(v, b.data());
+        return b;
+    };
+    const auto u16 = [](quint16 v) {
+        QByteArray b(2, 0);
+        qToLittleEndian(v, b.data());
+        return b;
+    };
     const int blockAlign = channels * bits / 8;
-    QByteArray out = "RIFF" + u32(quint32(36 + data.size())) + "WAVEfmt " + u32(16) + u16(quint16(formatTag))
-        + u16(quint16(channels)) + u32(quint32(rate)) + u32(quint32(rate * blockAlign)) + u16(quint16(blockAlign))
-        + u16(quint16(bits)) + "data" + u32(declared < 0 ? quint32(data.size()) : quint32(declared));
+    QByteArray out = "RIFF" + u32(quint32(36 + data.size())) + "WAVEfmt " + u32(16)
+        + u16(quint16(formatTag)) + u16(quint16(channels)) + u32(quint32(rate))
+        + u32(quint32(rate * blockAlign)) + u16(quint16(blockAlign)) + u16(quint16(bits)) + "data"
+        + u32(declared < 0 ? quint32(data.size()) : quint32(declared));
     return out + data;
 }
 } // namespace
@@ -78,10 +87,13 @@ void TestSound::badRecording_data()
     QTest::newRow("10 bytes of text") << QByteArray("ciao ciao\n") << QStringLiteral("file") << 0.0;
     QTest::newRow("header only") << good.left(44) << QStringLiteral("file") << 0.0;
     QTest::newRow("40 bytes") << good.left(40) << QStringLiteral("file") << 0.0;
-    QTest::newRow("data shorter than said") << good.left(44 + 22050) << QStringLiteral("file") << 0.5;
-    QTest::newRow("4 GiB of data declared") << wav(1, 16, 1, 22050, 0xffffffffLL) << QStringLiteral("file") << 1.0;
-    QTest::newRow("Ogg named .wav") << QByteArray("OggS\0\x02\0\0\0\0\0\0\0\0", 14) + QByteArray(400, 'x')
-                                    << QStringLiteral("file") << 0.0;
+    QTest::newRow("data shorter than said")
+        << good.left(44 + 22050) << QStringLiteral("file") << 0.5;
+    QTest::newRow("4 GiB of data declared")
+        << wav(1, 16, 1, 22050, 0xffffffffLL) << QStringLiteral("file") << 1.0;
+    QTest::newRow("Ogg named .wav")
+        << QByteArray("OggS\0\x02\0\0\0\0\0\0\0\0", 14) + QByteArray(400, 'x')
+        << QStringLiteral("file") << 0.0;
     QTest::newRow("8-bit") << wav(1, 8, 1, 22050) << QStringLiteral("file") << 1.0;
     QTest::newRow("24-bit") << wav(1, 24, 1, 22050) << QStringLiteral("file") << 1.0;
     QTest::newRow("float") << wav(3, 32, 1, 22050) << QStringLiteral("file") << 1.0;
@@ -127,7 +139,7 @@ void TestSound::badRecording()
     const double got = double(pcm.size()) / 2 / m_device.freq;
     // Resampled recordings may keep some of the silence put behind them, never lose their end.
     QVERIFY2(got >= seconds - 0.002 && got <= seconds + (seconds > 0 ? 0.1 : 0),
-             qPrintable(QString::number(got)));
+        qPrintable(QString::number(got)));
 
     // Through the player too, with the next good recording after it.
     lesson::SdlSound sound;

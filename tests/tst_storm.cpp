@@ -36,14 +36,17 @@ struct Key
 // Every kind of key a child reaches, with digits as common as all the rest together.
 std::vector<Key> storm(std::mt19937 &random, size_t count)
 {
-    static const QStringList others = { QStringLiteral("è"), QStringLiteral("é"), QStringLiteral("ж"),
-                                        QStringLiteral("€"), QStringLiteral("ß"), QStringLiteral("中"),
-                                        QStringLiteral("٧"), QStringLiteral("🙂"), QStringLiteral("²") };
+    static const QStringList others = { QStringLiteral("è"), QStringLiteral("é"),
+        QStringLiteral("ж"), QStringLiteral("€"), QStringLiteral("ß"), QStringLiteral("中"),
+        QStringLiteral("٧"), QStringLiteral("🙂"), QStringLiteral("²") };
     std::vector<Key> keys;
     const auto pick = [&](int n) { return int(random() % unsigned(n)); };
     while (keys.size() < count) {
         switch (pick(12)) {
-        case 0: case 1: case 2: case 3: { // a digit
+        case 0:
+        case 1:
+        case 2:
+        case 3: { // a digit
             const int d = pick(10);
             keys.push_back({ Qt::Key(Qt::Key_0 + d), QString::number(d), {} });
             break;
@@ -59,7 +62,8 @@ std::vector<Key> storm(std::mt19937 &random, size_t count)
                 keys.push_back({ Qt::Key(Qt::Key_0 + d), QString::number(d), {}, true });
             break;
         }
-        case 6: case 7: { // printable ASCII but digits
+        case 6:
+        case 7: { // printable ASCII but digits
             char c;
             do
                 c = char(32 + pick(95));
@@ -67,14 +71,18 @@ std::vector<Key> storm(std::mt19937 &random, size_t count)
             keys.push_back({ Qt::Key_unknown, QString(QLatin1Char(c)), {} });
             break;
         }
-        case 8: case 9: { // control characters
+        case 8:
+        case 9: { // control characters
             const int c = pick(33); // 0..31, and 32 stands for Delete
             if (c == 27 || c == 0)
                 break;
-            const Qt::Key key = c == 9 ? Qt::Key_Tab : c == 13 ? Qt::Key_Return : c == 8 ? Qt::Key_Backspace
-                : c == 32 ? Qt::Key_Delete : Qt::Key(Qt::Key_A + c - 1);
+            const Qt::Key key = c == 9 ? Qt::Key_Tab
+                : c == 13              ? Qt::Key_Return
+                : c == 8               ? Qt::Key_Backspace
+                : c == 32              ? Qt::Key_Delete
+                                       : Qt::Key(Qt::Key_A + c - 1);
             keys.push_back({ key, QString(QChar(c == 32 ? 127 : c)),
-                             key >= Qt::Key_A && key <= Qt::Key_Z ? Qt::ControlModifier : Qt::NoModifier });
+                key >= Qt::Key_A && key <= Qt::Key_Z ? Qt::ControlModifier : Qt::NoModifier });
             break;
         }
         case 10: // beyond Latin
@@ -117,7 +125,8 @@ void TestStorm::initTestCase()
 {
     testkit::copyMedia(m_dir.path());
     for (int d = 0; d <= 9; ++d)
-        m_pictures[d] = QImage(m_dir.filePath(QStringLiteral("IMG/%1.jpg").arg(d))).convertToFormat(QImage::Format_RGB32);
+        m_pictures[d] = QImage(m_dir.filePath(QStringLiteral("IMG/%1.jpg").arg(d)))
+                            .convertToFormat(QImage::Format_RGB32);
     m_window = std::make_unique<Form1>(m_sound, m_dir.path());
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
@@ -150,7 +159,8 @@ QString TestStorm::pressAndCheck(const Key &k)
             return QStringLiteral("a box opened for a digit");
         if (m_sound.count != sounds + 1 || !m_sound.last.endsWith(k.text + u".wav"))
             return QStringLiteral("played %1").arg(m_sound.last);
-        if (picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32) != m_pictures[k.text.toInt()])
+        if (picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
+            != m_pictures[k.text.toInt()])
             return QStringLiteral("the wrong picture");
     } else if (closer.box().title != u"Fai attenzione, non hai premuto un numero") {
         return QStringLiteral("no warning box");
@@ -178,7 +188,10 @@ void TestStorm::keyboardStorm()
                 failure = pressAndCheck(k);
                 if (!failure.isEmpty()) {
                     failure = QStringLiteral("key %1 (\"%2\"), seed %3: %4")
-                                  .arg(next - 1).arg(k.text).arg(seed).arg(failure);
+                                  .arg(next - 1)
+                                  .arg(k.text)
+                                  .arg(seed)
+                                  .arg(failure);
                     QCoreApplication::exit(2);
                     return;
                 }
@@ -192,7 +205,8 @@ void TestStorm::keyboardStorm()
         const int status = QCoreApplication::exec();
         if (ended) {
             ++ends;
-            QVERIFY2(status == 0, qPrintable(QStringLiteral("Esc ended with %1, seed %2").arg(status).arg(seed)));
+            QVERIFY2(status == 0,
+                qPrintable(QStringLiteral("Esc ended with %1, seed %2").arg(status).arg(seed)));
         }
     }
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
@@ -212,7 +226,7 @@ void TestStorm::digitsDoNotGrow()
     for (int i = 0; i < 10000; ++i) {
         const int d = (i * 7) % 10;
         QTest::sendKeyEvent(QTest::Click, target, Qt::Key(Qt::Key_0 + d), QString::number(d),
-                            i % 2 ? Qt::KeypadModifier : Qt::NoModifier);
+            i % 2 ? Qt::KeypadModifier : Qt::NoModifier);
         // The program's loop runs between two keys, painting and delivering what was posted.
         QCoreApplication::processEvents();
         if (i == 99)
@@ -220,7 +234,7 @@ void TestStorm::digitsDoNotGrow()
     }
     const qint64 growth = testkit::residentBytes() - early;
     std::printf("storm: resident memory after 10000 digits: %+lld KiB over the figure after 100\n",
-                growth / 1024);
+        growth / 1024);
     QVERIFY2(growth <= 2 * 1024 * 1024, qPrintable(QString::number(growth)));
 }
 

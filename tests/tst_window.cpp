@@ -35,8 +35,7 @@ private Q_SLOTS:
     void fineEndsTheProgram();
 
 private:
-    template<typename T>
-    T *control(const char *name) const
+    template<typename T> T *control(const char *name) const
     {
         auto *c = m_window->findChild<T *>(QLatin1String(name));
         if (!c)
@@ -80,7 +79,8 @@ void TestWindow::design_data()
     row("Form1 title", m_window->windowTitle(), QStringLiteral("Ti insegno i numeri fino a 9"));
     row("Form1 client area", m_window->centralWidget()->size(), QSize(517, 554));
     row("Form1 fixed size", m_window->minimumSize() == m_window->maximumSize(), true);
-    row("Form1 background", colour(m_window->centralWidget(), QPalette::Window), QStringLiteral("#000000"));
+    row("Form1 background", colour(m_window->centralWidget(), QPalette::Window),
+        QStringLiteral("#000000"));
     row("Form1 icon 32", m_window->windowIcon().availableSizes().value(0), QSize(32, 32));
     row("Form1 pointer is a picture", int(m_window->cursor().shape()), int(Qt::BitmapCursor));
     row("Form1 pointer size", m_window->cursor().pixmap().size(), QSize(32, 32));
@@ -153,9 +153,10 @@ void TestWindow::painted_data()
     QTest::addColumn<int>("most");
 
     // The prompt is big cyan type on black; the rest of the window, the catcher included, black.
-    QTest::newRow("prompt is cyan") << QRect(32, 0, 419, 327) << qRgb(0, 255, 255) << 20000 << 200000;
-    QTest::newRow("below the prompt is black") << QRect(0, 340, 517, 214) << qRgb(0, 0, 0)
-                                               << 517 * 214 << 517 * 214;
+    QTest::newRow("prompt is cyan")
+        << QRect(32, 0, 419, 327) << qRgb(0, 255, 255) << 20000 << 200000;
+    QTest::newRow("below the prompt is black")
+        << QRect(0, 340, 517, 214) << qRgb(0, 0, 0) << 517 * 214 << 517 * 214;
     QTest::newRow("no text cursor shows") << QRect(300, 480, 30, 30) << qRgb(0, 0, 0) << 900 << 900;
 }
 
