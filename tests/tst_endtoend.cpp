@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QTest>
 #include <QThread>
+#include <functional>
+#include <memory>
 
 using testkit::Desktop;
 using testkit::Recorder;
@@ -98,6 +100,41 @@ bool waitForStream(const SoundServer &sound, int ms = 10000)
     }
     return false;
 }
+// The program running on its own X server and sound server, its sound recorded from the start.
+struct Session
+{
+    explicit Session(bool windowManager)
+        : desktop(windowManager)
+        , recorder(sound)
+    { }
+    // Starts it all; `prepare` may change the program's media before it starts. False where any
+    // part would not come up.
+    bool start(const std::function<void(Program &)> &prepare = {}, const QString &executable = {})
+    {
+        if (!desktop.ok() || !sound.start() || !recorder.start())
+            return false;
+        program = std::make_unique<Program>(combined(desktop, &sound), executable);
+        if (prepare)
+            prepare(*program);
+        program->start();
+        window = desktop.waitForWindow(title);
+        if (window.isEmpty() || !waitForStream(sound))
+            return false;
+        recorder.take(200);
+        return true;
+    }
+    void keys(const QStringList &xdotoolArguments) const { desktop.keys(xdotoolArguments); }
+    bool pictureShown() const
+    {
+        return testkit::countNear(desktop.screenshot(window), pictureGround, 12) > 20000;
+    }
+
+    Desktop desktop;
+    SoundServer sound;
+    Recorder recorder;
+    std::unique_ptr<Program> program;
+    QString window;
+};
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -139,29 +176,17 @@ void TestEndToEnd::windowShowsAndCloses()
 
 void TestEndToEnd::digitsAreHeardAndSeen()
 {
-    Desktop desktop(true);
-    QVERIFY(desktop.ok());
-    SoundServer sound;
-    QVERIFY(sound.start());
-    Recorder recorder(sound);
-    QVERIFY(recorder.start());
-
-    Program program(combined(desktop, &sound));
+    Session session(true);
     // Broken recordings: gone, empty, and a bare header.
-    QFile::remove(program.media(QStringLiteral("2.wav")));
-    QFile(program.media(QStringLiteral("9.wav"))).open(QIODevice::WriteOnly | QIODevice::Truncate);
-    {
-        QFile eight(program.media(QStringLiteral("8.wav")));
-        QVERIFY(eight.open(QIODevice::ReadWrite));
-        const QByteArray head = eight.read(40);
-        eight.resize(0);
-        eight.write(head);
-    }
-    program.start();
-    const QString window = desktop.waitForWindow(title);
-    QVERIFY(!window.isEmpty());
-    QVERIFY(waitForStream(sound));
-    recorder.take(200);
+    QVERIFY(session.start([](Program &program) {
+        QFile::remove(program.media(QStringLiteral("2.wav")));
+        QFile(program.media(QStringLiteral("9.wav"))).resize(0);
+        QFile(program.media(QStringLiteral("8.wav"))).resize(40);
+    }));
+    const Desktop &desktop = session.desktop;
+    Recorder &recorder = session.recorder;
+    Program &program = *session.program;
+    const QString window = session.window;
 
     // 7: heard whole, as long as its recording.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("7") });
@@ -198,7 +223,7 @@ void TestEndToEnd::digitsAreHeardAndSeen()
     desktop.keys({ QStringLiteral("key"), QStringLiteral("2") });
     h = testkit::heard(recorder.take(1000));
     QVERIFY2(!h.any, "a sound played for a missing recording");
-    QVERIFY(testkit::countNear(desktop.screenshot(window), pictureGround, 12) > 20000);
+    QVERIFY(session.pictureShown());
 
     // Broken recordings leave the program responsive and the next digit audible.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("9"), QStringLiteral("key"),
@@ -231,23 +256,15 @@ void TestEndToEnd::digitsAreHeardAndSeen()
 
 void TestEndToEnd::keysWorkWithoutWindowManager()
 {
-    Desktop desktop(false);
-    QVERIFY(desktop.ok());
-    SoundServer sound;
-    QVERIFY(sound.start());
-    Recorder recorder(sound);
-    QVERIFY(recorder.start());
-    Program program(combined(desktop, &sound));
-    program.start();
-    const QString window = desktop.waitForWindow(title);
-    QVERIFY(!window.isEmpty());
-    QVERIFY(waitForStream(sound));
-    recorder.take(200);
+    Session session(false);
+    QVERIFY(session.start());
+    const Desktop &desktop = session.desktop;
+    Recorder &recorder = session.recorder;
 
     // Nobody clicked the window or gave it the keyboard: typing works at once.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("6") });
     QVERIFY2(testkit::heard(recorder.take(1200)).any, "the first key was not heard");
-    QVERIFY(testkit::countNear(desktop.screenshot(window), pictureGround, 12) > 20000);
+    QVERIFY(session.pictureShown());
 
     // After a box, with no window manager to hand the keyboard back.
     desktop.keys({ QStringLiteral("key"), QStringLiteral("x") });
@@ -263,24 +280,14 @@ void TestEndToEnd::keysWorkWithoutWindowManager()
 
 void TestEndToEnd::everyDigitIsHeard()
 {
-    Desktop desktop(true);
-    QVERIFY(desktop.ok());
-    SoundServer sound;
-    QVERIFY(sound.start());
-    Recorder recorder(sound);
-    QVERIFY(recorder.start());
-    Program program(combined(desktop, &sound));
-    program.start();
-    QVERIFY(!desktop.waitForWindow(title).isEmpty());
-    QVERIFY(waitForStream(sound));
-    recorder.take(200);
-
+    Session session(true);
+    QVERIFY(session.start());
     for (int d = 0; d <= 9; ++d) {
         const QString digit = QString::number(d);
-        desktop.keys({ QStringLiteral("key"), digit });
-        const testkit::Heard h = testkit::heard(recorder.take(1400));
+        session.keys({ QStringLiteral("key"), digit });
+        const testkit::Heard h = testkit::heard(session.recorder.take(1400));
         const double own
-            = testkit::heard(testkit::wavSamples(program.media(digit + u".wav"))).length();
+            = testkit::heard(testkit::wavSamples(session.program->media(digit + u".wav"))).length();
         qInfo("%d: heard %.3f s, the recording itself %.3f s", d, h.length(), own);
         QVERIFY2(h.any && std::abs(h.length() - own) < 0.04, qPrintable(digit));
     }
@@ -339,22 +346,13 @@ void TestEndToEnd::installedProgramRuns()
     const QString link = prefix.filePath(QStringLiteral("bin/numeri"));
     QVERIFY(QFileInfo(link).isSymLink());
 
-    Desktop desktop(true);
-    QVERIFY(desktop.ok());
-    SoundServer sound;
-    QVERIFY(sound.start());
-    Recorder recorder(sound);
-    QVERIFY(recorder.start());
     // Started through the link on the PATH, from some other folder.
-    Program program(combined(desktop, &sound), link);
-    program.start();
-    const QString window = desktop.waitForWindow(title);
-    QVERIFY(!window.isEmpty());
-    QVERIFY(waitForStream(sound));
-    recorder.take(200);
-    desktop.keys({ QStringLiteral("key"), QStringLiteral("8") });
-    QVERIFY2(testkit::heard(recorder.take(1200)).any, "the installed program was not heard");
-    QVERIFY(testkit::countNear(desktop.screenshot(window), pictureGround, 12) > 20000);
+    Session session(true);
+    QVERIFY(session.start({}, link));
+    session.keys({ QStringLiteral("key"), QStringLiteral("8") });
+    QVERIFY2(
+        testkit::heard(session.recorder.take(1200)).any, "the installed program was not heard");
+    QVERIFY(session.pictureShown());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
