@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -12,6 +13,7 @@
 #include <SDL.h>
 #include <cmath>
 #include <csignal>
+#include <sys/stat.h>
 
 namespace testkit {
 
@@ -26,6 +28,24 @@ void copyMedia(const QString &folder)
     const QDir media(builtMedia());
     for (const QString &name : media.entryList(QDir::Files))
         QFile::copy(media.filePath(name), folder + u"/IMG/" + name);
+}
+
+bool placeBadFile(const QString &file, const QString &kind, const QByteArray &content)
+{
+    QFile::remove(file);
+    if (kind == u"file") {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+    }
+    if (kind == u"folder")
+        return QDir().mkpath(file);
+    if (kind == u"loop") {
+        const QString other = QFileInfo(file).path() + u"/other-" + QFileInfo(file).fileName();
+        return QFile::link(other, file) && QFile::link(file, other);
+    }
+    if (kind == u"fifo")
+        return mkfifo(QFile::encodeName(file).constData(), 0600) == 0;
+    return kind == u"missing";
 }
 
 BoxCloser::BoxCloser(std::function<void()> onSeen)

@@ -17,6 +17,10 @@ QString builtMedia();
 // Copies the built media into FOLDER/IMG, making FOLDER as needed.
 void copyMedia(const QString &folder);
 
+// Puts a bad file where the program expects FILE: "file" writes CONTENT, "folder" makes a folder
+// of that name, "loop" a symlink loop, "fifo" a named pipe, "missing" nothing. False on failure.
+bool placeBadFile(const QString &file, const QString &kind, const QByteArray &content = {});
+
 // A message box as the child saw it.
 struct SeenBox
 {

@@ -16,7 +16,6 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
-#include <sys/stat.h>
 
 namespace {
 class RecordingSound : public lesson::Sound
@@ -265,24 +264,12 @@ void TestLesson::badPicture()
     QVERIFY(picture()->isVisible());
 
     const QString file = m_folder + u"/IMG/3.jpg";
-    QFile::remove(file);
-    if (kind == u"file") {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    } else if (kind == u"folder") {
-        QVERIFY(QDir().mkpath(file));
-    } else if (kind == u"loop") {
-        QVERIFY(QFile::link(m_folder + u"/IMG/other.jpg", file));
-        QVERIFY(QFile::link(file, m_folder + u"/IMG/other.jpg"));
-    } else if (kind == u"fifo") {
-        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    } else if (kind == u"no IMG" || kind == u"IMG file") {
+    if (kind == u"no IMG" || kind == u"IMG file") {
         QVERIFY(QDir(m_folder + u"/IMG").removeRecursively());
-        if (kind == u"IMG file") {
-            QFile f(m_folder + u"/IMG");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
+        if (kind == u"IMG file")
+            QVERIFY(testkit::placeBadFile(m_folder + u"/IMG", QStringLiteral("file")));
+    } else {
+        QVERIFY(testkit::placeBadFile(file, kind, content));
     }
 
     // One line for the parent on standard error, naming the file; nothing for the child.
