@@ -81,6 +81,7 @@ void SdlSound::start()
     const SdlLibrary *lib = sdl();
     if (!lib || m_opening)
         return;
+    m_sdlUsed = true;
     // Connecting to the sound server takes a while; the window does not wait for it. An SDL
     // thread, so that SDL frees what it keeps per thread when it ends.
     m_opening = lib->SDL_CreateThread(
@@ -95,7 +96,8 @@ void SdlSound::start()
 
 SdlSound::~SdlSound()
 {
-    const SdlLibrary *lib = sdl();
+    // Not sdl(): a player that never played must not load the library just to close it.
+    const SdlLibrary *lib = m_sdlUsed ? sdl() : nullptr;
     if (!lib)
         return;
     if (m_opening)
@@ -118,6 +120,7 @@ bool SdlSound::ensureDevice()
     const SdlLibrary *lib = sdl();
     if (!lib)
         return false;
+    m_sdlUsed = true;
     // A device whose server went away reports itself stopped.
     if (m_device && lib->SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_STOPPED)
         return true;

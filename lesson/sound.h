@@ -46,6 +46,7 @@ private:
 
     std::mutex m_mutex; // SDL audio calls come from the opening thread and the UI thread
     SDL_Thread *m_opening = nullptr;
+    bool m_sdlUsed = false; // nothing to shut down where SDL was never started
     SDL_AudioDeviceID m_device = 0;
     SDL_AudioSpec m_spec {};
     std::chrono::steady_clock::time_point m_lastFailure {};
