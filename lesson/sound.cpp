@@ -1,21 +1,34 @@
 #include "lesson/sound.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <SDL.h>
 #include <bit>
+#include <condition_variable>
 #include <dlfcn.h>
-#include <memory>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lesson {
 
 namespace {
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
 // A spoken word is well under a second; anything bigger is not one of ours and is not read.
-constexpr qint64 largestRecording = 16 * 1024 * 1024;
+constexpr off_t largestRecording = 16 * 1024 * 1024;
 // Small device buffers keep the key-to-sound delay and the tail of a cut-short word short.
 constexpr Uint16 deviceSamples = 512;
-// With no sound server, trying again at every key would add its cost to every key.
-constexpr std::chrono::milliseconds retryPause(500);
+// How often the sound thread looks at an open device.
+constexpr auto watchEvery = 50ms;
+// Queued sound that does not drain for this long means the device is gone, whatever SDL says of it
+// (its PipeWire driver goes on reporting a dead stream as playing).
+constexpr auto stalledAfter = 400ms;
+// A silent program closes its device: no stream held, the server free to suspend the card.
+constexpr auto idleAfter = 3s;
+// A word asked for longer ago than this, while the server did not answer, is no longer wanted.
+constexpr auto staleAfter = 1s;
 
 // SDL is loaded when first needed, not linked: Debian's SDL brings some thirty libraries (codecs,
 // Wayland, DRM) whose loading would delay the window's first appearance by about 10 ms.
@@ -26,12 +39,14 @@ constexpr std::chrono::milliseconds retryPause(500);
     F(SDL_Quit)                                                                                    \
     F(SDL_CreateThread)                                                                            \
     F(SDL_WaitThread)                                                                              \
+    F(SDL_DetachThread)                                                                            \
     F(SDL_OpenAudioDevice)                                                                         \
     F(SDL_CloseAudioDevice)                                                                        \
     F(SDL_GetAudioDeviceStatus)                                                                    \
     F(SDL_PauseAudioDevice)                                                                        \
     F(SDL_ClearQueuedAudio)                                                                        \
     F(SDL_QueueAudio)                                                                              \
+    F(SDL_GetQueuedAudioSize)                                                                      \
     F(SDL_RWFromConstMem)                                                                          \
     F(SDL_LoadWAV_RW)                                                                              \
     F(SDL_FreeWAV)                                                                                 \
@@ -72,99 +87,263 @@ const SdlLibrary *sdl()
     }();
     return loaded;
 }
+
+// Read without Qt, as it runs on the sound thread; opened without blocking and then checked to be
+// a regular file, because a FIFO or device named like a recording would never give an end.
+QByteArray readRecording(const QString &file)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray bytes;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= largestRecording) {
+        bytes.resize(qsizetype(st.st_size));
+        qsizetype got = 0;
+        ssize_t n = 0;
+        while (got < bytes.size()
+            && (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
+            got += n;
+        bytes.resize(got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// The output device and what plays on it; lives on the sound thread alone.
+class Player
+{
+public:
+    explicit Player(const SdlLibrary &lib)
+        : m_lib(lib)
+    { }
+    ~Player() { closeAll(); }
+
+    bool isOpen() const { return m_device != 0; }
+
+    // Cuts short what plays and starts FILE, asked for at `asked`.
+    void play(const QString &file, Clock::time_point asked)
+    {
+        if (m_device && m_lib.SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED)
+            lost();
+        if (!m_device && !open())
+            return;
+        m_lib.SDL_ClearQueuedAudio(m_device);
+        m_word.clear();
+        // Opening may have waited on a server that did not answer.
+        if (Clock::now() - asked > staleAfter)
+            return;
+        m_word = decodeWav(file);
+        m_asked = asked;
+        queueWord();
+    }
+
+    // Looked at while the device is open: a device that stopped taking sound is closed, and so is
+    // one that has been silent for a while.
+    void watch()
+    {
+        if (!m_device)
+            return;
+        const auto now = Clock::now();
+        const Uint32 queued = m_lib.SDL_GetQueuedAudioSize(m_device);
+        if (queued > 0)
+            m_busy = now;
+        if (queued == 0 || queued < m_queued)
+            m_progress = now;
+        m_queued = queued;
+        if (m_lib.SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED
+            || now - m_progress > stalledAfter) {
+            lost();
+            // The word that met a dead device is played on a new one while still wanted.
+            if (!m_word.empty() && now - m_asked < staleAfter && open())
+                queueWord();
+        } else if (now - m_busy > idleAfter) {
+            closeDevice();
+        }
+    }
+
+    void closeAll()
+    {
+        closeDevice();
+        if (m_subsystem)
+            m_lib.SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        m_subsystem = false;
+    }
+
+private:
+    bool open()
+    {
+        SDL_AudioSpec wanted {};
+        wanted.freq = playRate;
+        wanted.format = playFormat;
+        wanted.channels = playChannels;
+        wanted.samples = deviceSamples;
+        // Twice at most: SDL finds a sound server that came up, or came back, only when its audio
+        // starts afresh.
+        for (int attempt = 0; attempt < 2 && !m_device; ++attempt) {
+            if (attempt > 0)
+                closeAll();
+            if (!m_subsystem)
+                m_subsystem = m_lib.SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+            if (m_subsystem)
+                m_device = m_lib.SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+        }
+        if (!m_device)
+            return false;
+        m_lib.SDL_PauseAudioDevice(m_device, 0);
+        m_queued = 0;
+        m_progress = m_busy = Clock::now();
+        return true;
+    }
+
+    void queueWord()
+    {
+        if (!m_word.empty())
+            m_lib.SDL_QueueAudio(m_device, m_word.data(), Uint32(m_word.size()));
+        m_queued = m_lib.SDL_GetQueuedAudioSize(m_device);
+        m_progress = m_busy = Clock::now();
+    }
+
+    void lost()
+    {
+        // The next device comes from a fresh start of SDL's audio, which finds the server anew.
+        closeAll();
+    }
+
+    void closeDevice()
+    {
+        if (m_device)
+            m_lib.SDL_CloseAudioDevice(m_device);
+        m_device = 0;
+    }
+
+    const SdlLibrary &m_lib;
+    bool m_subsystem = false;
+    SDL_AudioDeviceID m_device = 0;
+    std::vector<Uint8> m_word; // what plays now, kept to be played again on a new device
+    Clock::time_point m_asked {};
+    Uint32 m_queued = 0;
+    Clock::time_point m_progress {}; // the last time the queue drained, or was empty
+    Clock::time_point m_busy {}; // the last time anything was queued
+};
 } // namespace
 
-SdlSound::SdlSound() = default;
+// What the window and the sound thread share; only ever held for a moment, never across SDL.
+struct SdlSound::Shared
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    QString request;
+    Clock::time_point asked {};
+    bool pending = false;
+    bool quit = false;
+    bool finished = false;
+    bool deviceOpen = false;
+
+    void run()
+    {
+        Player player(*sdl());
+        std::unique_lock lock(mutex);
+        while (!quit) {
+            if (player.isOpen())
+                wake.wait_for(lock, watchEvery, [this] { return pending || quit; });
+            else
+                wake.wait(lock, [this] { return pending || quit; });
+            if (quit)
+                break;
+            const bool asked = std::exchange(pending, false);
+            const QString file = request;
+            const Clock::time_point when = this->asked;
+            lock.unlock();
+            if (asked)
+                player.play(file, when);
+            else
+                player.watch();
+            lock.lock();
+            deviceOpen = player.isOpen();
+        }
+        lock.unlock();
+        player.closeAll();
+        lock.lock();
+        deviceOpen = false;
+        finished = true;
+        wake.notify_all();
+    }
+};
+
+SdlSound::SdlSound()
+    : m_shared(std::make_shared<Shared>())
+{ }
+
+SdlSound::~SdlSound()
+{
+    stop(std::chrono::seconds(5));
+}
 
 void SdlSound::start()
 {
     const SdlLibrary *lib = sdl();
-    if (!lib || m_opening)
+    if (!lib || m_thread)
         return;
-    m_sdlUsed = true;
-    // Connecting to the sound server takes a while; the window does not wait for it. An SDL
-    // thread, so that SDL frees what it keeps per thread when it ends.
-    m_opening = lib->SDL_CreateThread(
-        [](void *self) {
-            auto *sound = static_cast<SdlSound *>(self);
-            const std::lock_guard lock(sound->m_mutex);
-            sound->ensureDevice();
+    // An SDL thread, so that SDL frees what it keeps per thread when it ends. It holds the shared
+    // state itself, so that it may outlive this object when a hung server will not let it go.
+    m_thread = lib->SDL_CreateThread(
+        [](void *data) {
+            const std::unique_ptr<std::shared_ptr<Shared>> shared(
+                static_cast<std::shared_ptr<Shared> *>(data));
+            (*shared)->run();
             return 0;
         },
-        "numeri-sound", this);
+        "numeri-sound", new std::shared_ptr<Shared>(m_shared));
 }
 
-SdlSound::~SdlSound()
+void SdlSound::suona(const QString &file)
 {
-    // Not sdl(): a player that never played must not load the library just to close it.
-    const SdlLibrary *lib = m_sdlUsed ? sdl() : nullptr;
-    if (!lib)
-        return;
-    if (m_opening)
-        lib->SDL_WaitThread(m_opening, nullptr);
-    if (m_device)
-        lib->SDL_CloseAudioDevice(m_device);
+    start();
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->request = file;
+    m_shared->asked = Clock::now();
+    m_shared->pending = true;
+    m_shared->wake.notify_all();
+}
+
+bool SdlSound::stop(std::chrono::milliseconds patience)
+{
+    if (!m_thread)
+        return true;
+    const SdlLibrary *lib = sdl();
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->quit = true;
+    m_shared->wake.notify_all();
+    if (!m_shared->wake.wait_for(lock, patience, [this] { return m_shared->finished; })) {
+        lib->SDL_DetachThread(m_thread);
+        m_thread = nullptr;
+        return false;
+    }
+    lock.unlock();
+    lib->SDL_WaitThread(m_thread, nullptr);
+    m_thread = nullptr;
     // SDL is used for nothing else: all of it goes, hints and the subsystems audio brought in.
     lib->SDL_Quit();
-}
-
-bool SdlSound::hasDevice()
-{
-    const std::lock_guard lock(m_mutex);
-    const SdlLibrary *lib = sdl();
-    return lib && m_device && lib->SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_STOPPED;
-}
-
-bool SdlSound::ensureDevice()
-{
-    const SdlLibrary *lib = sdl();
-    if (!lib)
-        return false;
-    m_sdlUsed = true;
-    // A device whose server went away reports itself stopped.
-    if (m_device && lib->SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_STOPPED)
-        return true;
-    const auto now = std::chrono::steady_clock::now();
-    if (m_lastFailure != decltype(m_lastFailure) {} && now - m_lastFailure < retryPause)
-        return false;
-
-    if (m_device) {
-        lib->SDL_CloseAudioDevice(m_device);
-        m_device = 0;
-    }
-    // Starting the subsystem afresh lets SDL find a sound server that came up after us.
-    lib->SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    if (lib->SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        SDL_AudioSpec wanted {};
-        wanted.freq = 22050;
-        wanted.format = AUDIO_S16SYS;
-        wanted.channels = 1;
-        wanted.samples = deviceSamples;
-        m_device = lib->SDL_OpenAudioDevice(nullptr, 0, &wanted, &m_spec, 0);
-    }
-    if (!m_device) {
-        m_lastFailure = now;
-        return false;
-    }
-    m_lastFailure = {};
-    lib->SDL_PauseAudioDevice(m_device, 0);
     return true;
 }
 
-std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device)
+bool SdlSound::hasDevice() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->deviceOpen;
+}
+
+std::vector<Uint8> decodeWav(const QString &file)
 {
     const SdlLibrary *lib = sdl();
     if (!lib)
         return {};
-    // Read by Qt, so any file name works and nothing on the path is recoded; checked first,
-    // because opening a FIFO or a device would block the window.
-    const QFileInfo info(file);
-    if (!info.isFile() || info.size() > largestRecording)
+    const QByteArray bytes = readRecording(file);
+    if (bytes.isEmpty())
         return {};
-    QFile input(file);
-    if (!input.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = input.readAll();
 
     SDL_AudioSpec spec {};
     Uint8 *samples = nullptr;
@@ -176,7 +355,7 @@ std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device)
 
     const std::unique_ptr<SDL_AudioStream, decltype(lib->SDL_FreeAudioStream)> stream(
         lib->SDL_NewAudioStream(
-            spec.format, spec.channels, spec.freq, device.format, device.channels, device.freq),
+            spec.format, spec.channels, spec.freq, playFormat, playChannels, playRate),
         lib->SDL_FreeAudioStream);
     // SDL's resampler holds back the last few tens of milliseconds even when flushed; the
     // silence behind the word is what stays behind instead.
@@ -184,7 +363,7 @@ std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device)
         size_t(spec.freq / 10) * spec.channels * (SDL_AUDIO_BITSIZE(spec.format) / 8),
         spec.silence);
     if (!stream || lib->SDL_AudioStreamPut(stream.get(), wav.get(), int(length)) != 0
-        || (spec.freq != device.freq
+        || (spec.freq != playRate
             && lib->SDL_AudioStreamPut(stream.get(), tail.data(), int(tail.size())) != 0)
         || lib->SDL_AudioStreamFlush(stream.get()) != 0)
         return {};
@@ -192,19 +371,6 @@ std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device)
     const int got = lib->SDL_AudioStreamGet(stream.get(), converted.data(), int(converted.size()));
     converted.resize(size_t(std::max(got, 0)));
     return converted;
-}
-
-void SdlSound::suona(const QString &file)
-{
-    const std::lock_guard lock(m_mutex);
-    const SdlLibrary *lib = sdl();
-    if (!ensureDevice())
-        return;
-    // What still plays stops now, also when the new file turns out to be silence.
-    lib->SDL_ClearQueuedAudio(m_device);
-    const std::vector<Uint8> pcm = decodeWav(file, m_spec);
-    if (!pcm.empty())
-        lib->SDL_QueueAudio(m_device, pcm.data(), Uint32(pcm.size()));
 }
 
 } // namespace lesson

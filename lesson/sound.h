@@ -2,10 +2,11 @@
 
 #include <QString>
 #include <SDL_audio.h>
-#include <SDL_thread.h>
 #include <chrono>
-#include <mutex>
+#include <memory>
 #include <vector>
+
+struct SDL_Thread;
 
 namespace lesson {
 
@@ -19,11 +20,17 @@ public:
     virtual void suona(const QString &file) = 0;
 };
 
-// The samples of a WAV file converted to `device`'s format; empty for anything that is not a
-// playable WAV file of reasonable size. Never blocks on a FIFO or device node.
-std::vector<Uint8> decodeWav(const QString &file, const SDL_AudioSpec &device);
+// The format every recording is converted to and played in: a spoken word needs no more.
+inline constexpr int playRate = 22050;
+inline constexpr SDL_AudioFormat playFormat = AUDIO_S16SYS;
+inline constexpr Uint8 playChannels = 1;
 
-// Sound through SDL's audio subsystem alone; no SDL window or event loop is involved.
+// The samples of a WAV file in the play format; empty for anything that is not a playable WAV file
+// of reasonable size. Never blocks on a FIFO or device node.
+std::vector<Uint8> decodeWav(const QString &file);
+
+// Sound through SDL's audio subsystem, all of it on one thread of its own. The window only hands
+// over the newest request: a sound server that is missing, hung or restarting never holds it up.
 class SdlSound final : public Sound
 {
 public:
@@ -32,24 +39,25 @@ public:
     SdlSound(const SdlSound &) = delete;
     SdlSound &operator=(const SdlSound &) = delete;
 
-    // Loads SDL and opens the output device in the background. Until then, or without it, the
-    // first sound does both itself.
+    // Loads SDL and starts the sound thread; the first sound does so itself where this was not
+    // called.
     void start();
 
     void suona(const QString &file) override;
 
+    // Ends the sound thread, waiting for it at most `patience`. False where it is stuck in a sound
+    // server that does not answer: SDL is then left as it is, and the process must end without
+    // unloading anything (std::_Exit).
+    bool stop(std::chrono::milliseconds patience);
+
     // Whether an output device is open right now; for diagnostics and tests.
-    bool hasDevice();
+    bool hasDevice() const;
+
+    struct Shared;
 
 private:
-    bool ensureDevice();
-
-    std::mutex m_mutex; // SDL audio calls come from the opening thread and the UI thread
-    SDL_Thread *m_opening = nullptr;
-    bool m_sdlUsed = false; // nothing to shut down where SDL was never started
-    SDL_AudioDeviceID m_device = 0;
-    SDL_AudioSpec m_spec {};
-    std::chrono::steady_clock::time_point m_lastFailure {};
+    std::shared_ptr<Shared> m_shared;
+    SDL_Thread *m_thread = nullptr;
 };
 
 } // namespace lesson

@@ -4,6 +4,9 @@
 
 #include <QEvent>
 #include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -40,5 +43,12 @@ int main(int argc, char *argv[])
     // The window first; the sound system, a much heavier thing to load, right after.
     const AfterFirstPaint soundAfterPaint(&window, [&sound] { sound.start(); });
     window.show();
-    return app.exitStatus(app.exec());
+    const int status = app.exitStatus(app.exec());
+    // A sound server that does not answer can hold the sound thread for good; the child has said
+    // goodbye, so the program ends all the same, without unloading what that thread is inside.
+    if (!sound.stop(std::chrono::milliseconds(500))) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
