@@ -2,8 +2,10 @@
 
 #include "lesson/sound.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +29,20 @@ bool endsLikeJpeg(const QString &file)
     return f.readAll().contains("\xff\xd9");
 }
 
+// Beside the title a title bar holds the window's icon and its buttons.
+constexpr int titleBarRoom = 140;
+} // namespace
+
+int titleBarWidth(const QString &title)
+{
+    // Desktops draw titles bold at about 11 points, some larger than the program's own font.
+    QFont font = QApplication::font();
+    font.setBold(true);
+    font.setPointSizeF(std::max(font.pointSizeF(), 11.0));
+    return QFontMetrics(font).horizontalAdvance(title) + titleBarRoom;
+}
+
+namespace {
 bool isDigit(const QString &key)
 {
     return key.size() == 1 && key.front() >= u'0' && key.front() <= u'9';
@@ -111,6 +127,11 @@ void Lesson::tell(QMessageBox::Icon icon, const QString &title, const QString &t
 {
     QWidget *window = m_controls.Text1->window();
     QMessageBox box(icon, title, text, QMessageBox::Ok, window);
+    // The warning is carried mostly by the title, yet Qt sizes a box by its text and cuts the
+    // title short in the title bar. The text's column is widened to what a title bar needs: the
+    // title in a bold title font, and room for the window's icon and buttons.
+    if (auto *words = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+        words->setMinimumWidth(titleBarWidth(title) - titleBarRoom / 2);
     box.exec();
     // Without a window manager the focus would stay with the closed box.
     window->activateWindow();

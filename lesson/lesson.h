@@ -19,6 +19,9 @@ struct Controls
     QLineEdit *Text1; // the key catcher, which must keep the keyboard
 };
 
+// How wide a window must be for TITLE to show whole in a desktop's title bar.
+int titleBarWidth(const QString &title);
+
 // What happens when the child presses a key: the digit is shown, heard and pictured; any other
 // character is shown with a warning; Esc says goodbye and ends the program.
 class Lesson

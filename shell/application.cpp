@@ -19,6 +19,9 @@ Application::Application(int &argc, char **argv)
 {
     setApplicationName(QStringLiteral("numeri"));
     setApplicationVersion(QStringLiteral(NUMERI_VERSION));
+    // The desktop's name for the program: on Wayland it becomes the window's app id, which the
+    // dock matches with the menu entry of that name.
+    setDesktopFileName(QStringLiteral(NUMERI_APP_ID));
 
     // Qt's own words (box buttons, context menus) are Italian whatever the user's locale.
     const QLocale italian(QLocale::Italian, QLocale::Italy);

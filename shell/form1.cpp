@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPixmap>
@@ -79,6 +80,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         const QString typed = static_cast<QKeyEvent *>(event)->text();
         if (!typed.isEmpty())
             m_lesson->Text1_KeyPress(typed);
+    } else if (watched == ui->Text1 && event->type() == QEvent::InputMethod) {
+        // Characters made by dead keys, Compose or an input method arrive committed, not pressed:
+        // each one is a key of its own. A composition still under way is nothing yet.
+        const QList<uint> committed
+            = static_cast<QInputMethodEvent *>(event)->commitString().toUcs4();
+        for (const char32_t c : committed)
+            m_lesson->Text1_KeyPress(QString::fromUcs4(&c, 1));
     }
     // Not consumed: the character goes on into the catcher as typed text.
     return QMainWindow::eventFilter(watched, event);
