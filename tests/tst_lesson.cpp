@@ -1,21 +1,19 @@
-// A child at the keyboard: every kind of key, the boxes that answer, the pictures and the sounds
-// asked for, and the program living through bad pictures and stray clicks.
+// The window and its lesson, driven as a child drives them: keys of every kind, composed
+// characters, clicks, broken pictures, and a long run of random keys.
 #include "lesson/sound.h"
 #include "shell/application.h"
 #include "shell/form1.h"
 #include "testkit.h"
 
-#include <QBuffer>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
-#include <QImageReader>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QTest>
-#include <QTimer>
+#include <random>
+#include <sys/stat.h>
 
 namespace {
 class RecordingSound : public lesson::Sound
@@ -24,6 +22,22 @@ public:
     void suona(const QString &file) override { played << file; }
     QStringList played;
 };
+
+bool isDigit(const QString &text)
+{
+    return text.size() == 1 && text[0] >= u'0' && text[0] <= u'9';
+}
+
+const QString warning = QStringLiteral("Fai attenzione, non hai premuto un numero");
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = status.readAll();
+    return text.mid(text.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
+}
 } // namespace
 
 class TestLesson : public QObject
@@ -33,24 +47,23 @@ class TestLesson : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
+    void asDesigned();
     void keys_data();
     void keys();
-    void escapeSaysGoodbyeAndEnds();
-    void sameDigitAgain();
-    void badPicture_data();
-    void badPicture();
+    void escapeAndClose();
     void clicksLeaveTheKeys_data();
     void clicksLeaveTheKeys();
-    void folderOfAnyName();
+    void badPicture_data();
+    void badPicture();
+    void randomKeys();
 
 private:
     QLabel *label() const { return m_window->findChild<QLabel *>(QStringLiteral("Label1")); }
     QLabel *picture() const { return m_window->findChild<QLabel *>(QStringLiteral("Picture1")); }
     QLineEdit *catcher() const { return m_window->findChild<QLineEdit *>(QStringLiteral("Text1")); }
-    void startIn(const QString &folder);
-    // Types a key into whatever has the keyboard, and closes the box it may open.
-    testkit::SeenBox press(Qt::Key key, const QString &text, Qt::KeyboardModifiers modifiers = {});
-    void checkShowsDigit(const QString &digit);
+    QList<testkit::SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers = {});
+    // What is wrong with the window after TEXT was typed; empty when nothing is.
+    QString wrongAfter(const QString &text, const QList<testkit::SeenBox> &boxes);
 
     QTemporaryDir m_dir;
     QString m_folder;
@@ -58,22 +71,16 @@ private:
     std::unique_ptr<Form1> m_window;
 };
 
-void TestLesson::startIn(const QString &folder)
-{
-    m_folder = folder;
-    m_window = std::make_unique<Form1>(m_sound, folder);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-}
-
 void TestLesson::init()
 {
-    // A fresh program folder for every row, as rows break their media on purpose.
-    const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
-        + QString::fromUtf8(QTest::currentDataTag()));
-    testkit::copyMedia(folder);
+    // A folder of its own for each case, named so that no path may be taken as plain ASCII.
+    m_folder = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
+        + QString::fromUtf8(QTest::currentDataTag()) + u" con spazi é ж 数字");
+    testkit::copyMedia(m_folder);
     m_sound.played.clear();
-    startIn(folder);
+    m_window = std::make_unique<Form1>(m_sound, m_folder);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
 }
 
 void TestLesson::cleanup()
@@ -81,252 +88,233 @@ void TestLesson::cleanup()
     m_window.reset();
 }
 
-testkit::SeenBox TestLesson::press(
-    Qt::Key key, const QString &text, Qt::KeyboardModifiers modifiers)
+QList<testkit::SeenBox> TestLesson::press(const QString &text, Qt::KeyboardModifiers modifiers)
 {
     testkit::BoxCloser closer;
     QWidget *target = QApplication::focusWidget();
-    if (!target)
-        return {};
-    QTest::sendKeyEvent(QTest::Press, target, key, text, modifiers);
-    QTest::sendKeyEvent(QTest::Release, target, key, text, modifiers);
-    return closer.box();
+    const Qt::Key key = text == u"\x1b" ? Qt::Key_Escape : Qt::Key_unknown;
+    if (target) {
+        QTest::sendKeyEvent(QTest::Press, target, key, text, modifiers);
+        QTest::sendKeyEvent(QTest::Release, target, key, text, modifiers);
+    }
+    return closer.boxes();
 }
 
-void TestLesson::checkShowsDigit(const QString &digit)
+QString TestLesson::wrongAfter(const QString &text, const QList<testkit::SeenBox> &boxes)
 {
-    QCOMPARE(label()->text(), digit);
-    QVERIFY(picture()->isVisible());
-    const QImage expected(m_folder + u"/IMG/" + digit + u".jpg");
-    QVERIFY(!expected.isNull());
-    QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
-        expected.convertToFormat(QImage::Format_RGB32));
-    // Shown whole, from the box's top-left corner.
-    QCOMPARE(picture()->size(), expected.size());
-    QCOMPARE(picture()->pos(), QPoint(24, 272));
-    QCOMPARE(
-        m_sound.played.value(m_sound.played.size() - 1), m_folder + u"/IMG/" + digit + u".wav");
+    const bool digit = isDigit(text);
+    const QString sound = m_folder + u"/IMG/" + text + u".wav";
+    if (label()->text() != text || label()->font().pointSize() != 216)
+        return u"the label shows " + label()->text();
+    // Closing a box gives the window back its activation a moment later.
+    if (!QTest::qWaitFor([this] { return QApplication::focusWidget() == catcher(); }, 2000))
+        return QStringLiteral("Text1 lost the keyboard");
+    if (!digit) {
+        if (boxes.size() != 1 || boxes[0].title != warning
+            || boxes[0].text != u"Premi un altro tasto" || boxes[0].icon != QMessageBox::Question
+            || boxes[0].buttons != QMessageBox::Ok)
+            return QStringLiteral("not the one warning box");
+        if (boxes[0].width < lesson::titleBarWidth(warning))
+            return QStringLiteral("the box is too narrow for its title");
+        return picture()->isVisible() ? QStringLiteral("a picture under a non-digit") : QString();
+    }
+    if (!boxes.isEmpty())
+        return QStringLiteral("a box for a digit");
+    if (m_sound.played.value(m_sound.played.size() - 1) != sound)
+        return u"played " + m_sound.played.value(m_sound.played.size() - 1);
+    const QImage expected(m_folder + u"/IMG/" + text + u".jpg");
+    if (!picture()->isVisible()
+        || picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
+            != expected.convertToFormat(QImage::Format_RGB32))
+        return QStringLiteral("not the digit's picture");
+    return {};
 }
 
+// Faults: the program's words in English; a window that can be resized; a text cursor blinking
+// on the black; the catcher drawn over the picture; a desktop name the menu entry does not share.
+void TestLesson::asDesigned()
+{
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Annulla"));
+    QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+    QVERIFY(QFile::exists(QStringLiteral(NUMERI_SOURCE_DIR "/packaging/")
+        + QGuiApplication::desktopFileName() + u".desktop"));
+    QCOMPARE(catcher()->maxLength(), 1000);
+    const QRect around = catcher()->geometry().adjusted(-4, -4, 4, 4);
+    for (int i = 0; i < 2; ++i) {
+        const QImage shot = m_window->centralWidget()->grab(around).toImage();
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                QCOMPARE(qGray(shot.pixel(x, y)), 0);
+        QTest::qWait(600); // a cursor's blink
+    }
+    press(QStringLiteral("5"));
+    const QImage covered = m_window->centralWidget()->grab(catcher()->geometry()).toImage();
+    QVERIFY2(qGray(covered.pixel(1, 1)) > 100, "the catcher shows through the picture");
+}
+
+// Faults: a digit shows or plays another's file, or none; a look-alike taken for a digit; a
+// non-digit without its box, or with another title, text, icon or width; a composed character
+// ignored, or its composition taken for a character; the keyboard not given back after a box.
 void TestLesson::keys_data()
 {
-    QTest::addColumn<int>("key");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<bool>("digit");
-
-    for (int d = 0; d <= 9; ++d) {
-        const QString t = QString::number(d);
-        QTest::addRow("digit %d", d) << int(Qt::Key_0) + d << t << 0 << true;
-        QTest::addRow("keypad %d", d) << int(Qt::Key_0) + d << t << int(Qt::KeypadModifier) << true;
-    }
-    const auto other = [](const char *name, Qt::Key key, const QString &text, int mods = 0) {
-        QTest::newRow(name) << int(key) << text << mods << false;
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("via"); // key, keypad, commit (an input method's), preedit
+    QTest::addColumn<QString>("shown"); // what the label ends on; each character its own key
+    const auto row = [](const char *name, const char *typed, const char *via, const char *shown) {
+        QTest::newRow(name) << QString::fromUtf8(typed) << QString::fromLatin1(via)
+                            << QString::fromUtf8(shown);
     };
-    other("letter a", Qt::Key_A, QStringLiteral("a"));
-    other("capital Z", Qt::Key_Z, QStringLiteral("Z"), int(Qt::ShiftModifier));
-    other("space", Qt::Key_Space, QStringLiteral(" "));
-    other("question mark", Qt::Key_Question, QStringLiteral("?"), int(Qt::ShiftModifier));
-    other("less than", Qt::Key_Less, QStringLiteral("<"));
-    other("ampersand", Qt::Key_Ampersand, QStringLiteral("&"));
-    other("Enter", Qt::Key_Return, QStringLiteral("\r"));
-    other("keypad Enter", Qt::Key_Enter, QStringLiteral("\r"), int(Qt::KeypadModifier));
-    other("Backspace", Qt::Key_Backspace, QStringLiteral("\b"));
-    other("Tab", Qt::Key_Tab, QStringLiteral("\t"));
-    other("Delete", Qt::Key_Delete, QStringLiteral("\x7f"));
-    other("Ctrl+C", Qt::Key_C, QStringLiteral("\x03"), int(Qt::ControlModifier));
-    other("Ctrl+V", Qt::Key_V, QStringLiteral("\x16"), int(Qt::ControlModifier));
-    other("e grave", Qt::Key_Egrave, QStringLiteral("è"));
-    other("Cyrillic zhe", Qt::Key_unknown, QStringLiteral("ж"));
-    other("euro", Qt::Key_unknown, QStringLiteral("€"));
-    other("superscript two", Qt::Key_twosuperior, QStringLiteral("²"));
-    other("Arabic-Indic seven", Qt::Key_unknown, QStringLiteral("٧"));
-    other("emoji", Qt::Key_unknown, QStringLiteral("🙂"));
+    for (const char *d : { "0", "1", "2", "3", "4", "5", "6", "7", "8", "9" })
+        row(d, d, "key", d);
+    row("keypad 0", "0", "keypad", "0");
+    row("keypad 9", "9", "keypad", "9");
+    for (const char *t : { "a", "Z", " ", "?", "²", "٧", "７", "🙂" })
+        row(t, t, "key", t);
+    row("Enter", "\r", "key", "\r");
+    row("Backspace", "\b", "key", "\b");
+    row("Ctrl+C", "\x03", "key", "\x03");
+    row("commit é", "é", "commit", "é");
+    row("commit ä then 7", "ä7", "commit", "7");
+    row("commit 🙂", "🙂", "commit", "🙂");
+    row("dead key alone", "´", "preedit", "5");
 }
 
 void TestLesson::keys()
 {
-    QFETCH(int, key);
-    QFETCH(QString, text);
-    QFETCH(int, modifiers);
-    QFETCH(bool, digit);
+    QFETCH(QString, typed);
+    QFETCH(QString, via);
+    QFETCH(QString, shown);
+    // A digit first, so that a wrong answer must also take its picture away.
+    press(QStringLiteral("5"));
+    m_sound.played.clear();
 
-    // A digit first, so that a wrong key must also take its picture away.
-    QVERIFY(!press(Qt::Key_5, QStringLiteral("5")).seen);
-    const int soundsBefore = int(m_sound.played.size());
-
-    const testkit::SeenBox box = press(Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
-
-    QCOMPARE(label()->text(), text);
-    QCOMPARE(label()->font().pointSize(), 216);
-    QCOMPARE(label()->font().family(), QStringLiteral("Arial"));
-    QCOMPARE(label()->font().bold(), true);
-    // Closing a box gives the window back its activation a moment later.
-    QTRY_COMPARE(QApplication::focusWidget(), catcher());
-    if (digit) {
-        QVERIFY(!box.seen);
-        checkShowsDigit(text);
-        QCOMPARE(m_sound.played.size(), soundsBefore + 1);
-        QVERIFY(catcher()->text().endsWith(text));
+    QList<testkit::SeenBox> boxes;
+    if (via == u"commit" || via == u"preedit") {
+        testkit::BoxCloser closer;
+        QInputMethodEvent event(via == u"preedit" ? typed : QString(), {});
+        if (via == u"commit")
+            event.setCommitString(typed);
+        QApplication::sendEvent(catcher(), &event);
+        boxes = closer.boxes();
     } else {
-        QVERIFY(box.seen);
-        QCOMPARE(box.title, QStringLiteral("Fai attenzione, non hai premuto un numero"));
-        QCOMPARE(box.text, QStringLiteral("Premi un altro tasto"));
-        QCOMPARE(box.icon, QMessageBox::Question);
-        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QVERIFY(!picture()->isVisible());
-        QCOMPARE(m_sound.played.size(), soundsBefore);
+        boxes = press(typed, via == u"keypad" ? Qt::KeypadModifier : Qt::NoModifier);
     }
+    if (via == u"preedit") {
+        QVERIFY(boxes.isEmpty() && m_sound.played.isEmpty());
+        QCOMPARE(label()->text(), shown);
+        return;
+    }
+    // Each character of a commit is a key: a box for each non-digit before the last.
+    const qsizetype before = typed.toUcs4().size() - 1;
+    QCOMPARE(boxes.mid(0, before).size(), before);
+    QCOMPARE(m_sound.played.size(), int(isDigit(shown)));
+    const QString wrong = wrongAfter(shown, boxes.mid(before));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
-void TestLesson::escapeSaysGoodbyeAndEnds()
+// Faults: Esc without the goodbye box, or not ending with status 0 after it; closing the window
+// with a box or a failing status.
+void TestLesson::escapeAndClose()
 {
-    // The program's end leaves every running event loop; this one stands for the program's.
-    QEventLoop program;
-    testkit::SeenBox box;
-    QTimer::singleShot(0, this, [&] { box = press(Qt::Key_Escape, QStringLiteral("\x1b")); });
+    QEventLoop program; // stands for the program's loop, which the end leaves
+    QList<testkit::SeenBox> boxes;
+    QTimer::singleShot(0, this, [&] { boxes = press(QStringLiteral("\x1b")); });
     QTimer::singleShot(5000, &program, [&] { program.exit(99); });
     QCOMPARE(program.exec(), 0);
-
-    QVERIFY(box.seen);
-    QCOMPARE(box.title, QStringLiteral("A presto da Zorvalde e Trucchelo"));
-    QCOMPARE(box.text, QStringLiteral("Ciao alla prossima"));
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    // Behind the goodbye the prompt grew to the big size; nothing else changed.
-    QCOMPARE(label()->font().pointSize(), 216);
-    QCOMPARE(label()->text(), QStringLiteral("Premi un tasto  numerico"));
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes[0].title, QStringLiteral("A presto da Zorvalde e Trucchelo"));
+    QCOMPARE(boxes[0].text, QStringLiteral("Ciao alla prossima"));
+    QCOMPARE(boxes[0].icon, QMessageBox::Warning);
     QVERIFY(m_sound.played.isEmpty());
+
+    testkit::BoxCloser closer;
+    QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(closer.boxes().isEmpty());
 }
 
-void TestLesson::sameDigitAgain()
-{
-    press(Qt::Key_4, QStringLiteral("4"));
-    press(Qt::Key_4, QStringLiteral("4"));
-    // Held down: auto-repeat presses again and again without a release between.
-    for (int i = 0; i < 5; ++i)
-        QTest::sendKeyEvent(QTest::Press, catcher(), Qt::Key_4, QStringLiteral("4"), {});
-    checkShowsDigit(QStringLiteral("4"));
-    QCOMPARE(m_sound.played.size(), 7);
-    QCOMPARE(catcher()->text(), QStringLiteral("Text14444444"));
-}
-
-void TestLesson::badPicture_data()
-{
-    QTest::addColumn<QByteArray>("content"); // what is written where 3.jpg should be
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("shows");
-
-    QFile good(testkit::builtMedia() + u"/3.jpg");
-    QVERIFY(good.open(QIODevice::ReadOnly));
-    const QByteArray jpeg = good.readAll();
-    // A JPEG whose header claims 60000 × 60000 pixels: far past what may be allocated.
-    QByteArray huge = jpeg;
-    const qsizetype sof = huge.indexOf("\xff\xc0");
-    QVERIFY(sof > 0);
-    huge[sof + 5] = char(0xea);
-    huge[sof + 6] = char(0x60);
-    huge[sof + 7] = char(0xea);
-    huge[sof + 8] = char(0x60);
-    QByteArray noise(4096, 0);
-    for (qsizetype i = 0; i < noise.size(); ++i)
-        noise[i] = char((i * 7919 + 13) % 251);
-    QByteArray png;
-    QBuffer buffer(&png);
-    QVERIFY(buffer.open(QIODevice::WriteOnly));
-    QVERIFY(QImage(jpeg.isEmpty() ? QImage() : QImage::fromData(jpeg)).save(&buffer, "PNG"));
-
-    QTest::newRow("missing") << QByteArray() << QStringLiteral("missing") << false;
-    QTest::newRow("empty") << QByteArray() << QStringLiteral("file") << false;
-    QTest::newRow("truncated in its header") << jpeg.left(200) << QStringLiteral("file") << false;
-    QTest::newRow("truncated in its picture")
-        << jpeg.left(jpeg.size() / 2) << QStringLiteral("file") << false;
-    QTest::newRow("not a picture")
-        << QByteArray("this is not a picture at all") << QStringLiteral("file") << false;
-    QTest::newRow("random bytes") << noise << QStringLiteral("file") << false;
-    QTest::newRow("too large") << huge << QStringLiteral("file") << false;
-    QTest::newRow("a folder") << QByteArray() << QStringLiteral("folder") << false;
-    QTest::newRow("symlink loop") << QByteArray() << QStringLiteral("loop") << false;
-    QTest::newRow("FIFO") << QByteArray() << QStringLiteral("fifo") << false;
-    QTest::newRow("whole IMG missing") << QByteArray() << QStringLiteral("no IMG") << false;
-    QTest::newRow("IMG is a file") << QByteArray() << QStringLiteral("IMG file") << false;
-    // The content decides, not the name.
-    QTest::newRow("PNG named .jpg") << png << QStringLiteral("file") << true;
-}
-
-void TestLesson::badPicture()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, kind);
-    QFETCH(bool, shows);
-
-    press(Qt::Key_8, QStringLiteral("8"));
-    QVERIFY(picture()->isVisible());
-
-    const QString file = m_folder + u"/IMG/3.jpg";
-    if (kind == u"no IMG" || kind == u"IMG file") {
-        QVERIFY(QDir(m_folder + u"/IMG").removeRecursively());
-        if (kind == u"IMG file")
-            QVERIFY(testkit::placeBadFile(m_folder + u"/IMG", QStringLiteral("file")));
-    } else {
-        QVERIFY(testkit::placeBadFile(file, kind, content));
-    }
-
-    // One line for the parent on standard error, naming the file; nothing for the child.
-    if (!shows)
-        QTest::ignoreMessage(QtWarningMsg,
-            QRegularExpression(
-                u"^numeri: immagine non mostrata, " + QRegularExpression::escape(file) + u": .+"));
-    const qint64 memoryBefore = testkit::residentBytes();
-    const testkit::SeenBox box = press(Qt::Key_3, QStringLiteral("3"));
-    QVERIFY(!box.seen);
-    QCOMPARE(label()->text(), QStringLiteral("3"));
-    QCOMPARE(m_sound.played.value(m_sound.played.size() - 1), m_folder + u"/IMG/3.wav");
-    // Never the previous digit's picture under this digit.
-    QCOMPARE(picture()->isVisible(), shows);
-    if (shows)
-        QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
-            QImage::fromData(content).convertToFormat(QImage::Format_RGB32));
-    QVERIFY(m_window->isVisible());
-    // A picture that claims to be huge is refused before it takes the memory.
-    QVERIFY(testkit::residentBytes() - memoryBefore < 32 * 1024 * 1024);
-
-    if (kind != u"no IMG" && kind != u"IMG file") {
-        press(Qt::Key_8, QStringLiteral("8"));
-        checkShowsDigit(QStringLiteral("8"));
-    }
-}
-
+// Fault: a click takes the keyboard from Text1, and the next key goes nowhere.
 void TestLesson::clicksLeaveTheKeys_data()
 {
     QTest::addColumn<QString>("where");
     QTest::newRow("picture") << QStringLiteral("Picture1");
     QTest::newRow("label") << QStringLiteral("Label1");
-    QTest::newRow("background") << QStringLiteral("centralwidget");
     QTest::newRow("menu bar") << QStringLiteral("menubar");
 }
 
 void TestLesson::clicksLeaveTheKeys()
 {
     QFETCH(QString, where);
-    press(Qt::Key_2, QStringLiteral("2"));
+    press(QStringLiteral("2"));
     auto *target = m_window->findChild<QWidget *>(where);
-    QVERIFY(target && target->isVisible());
     QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseClick(target, Qt::RightButton, {}, QPoint(6, 6));
-    QCOMPARE(QApplication::focusWidget(), catcher());
-    press(Qt::Key_6, QStringLiteral("6"));
-    checkShowsDigit(QStringLiteral("6"));
+    const QString wrong = wrongAfter(QStringLiteral("6"), press(QStringLiteral("6")));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
-void TestLesson::folderOfAnyName()
+// Faults: a bad picture crashes the program or blocks the window (a FIFO), or leaves the previous
+// digit's picture, or half a grey one, under this digit.
+void TestLesson::badPicture_data()
 {
-    const QString folder = m_dir.filePath(QStringLiteral("cartella con spazi é ж 数字"));
-    testkit::copyMedia(folder);
-    m_window.reset();
-    startIn(folder);
-    press(Qt::Key_9, QStringLiteral("9"));
-    checkShowsDigit(QStringLiteral("9"));
+    QTest::addColumn<QByteArray>("content"); // what stands where 3.jpg should be
+    QFile good(testkit::builtMedia() + u"/3.jpg");
+    QVERIFY(good.open(QIODevice::ReadOnly));
+    const QByteArray jpeg = good.readAll();
+    QTest::newRow("missing") << QByteArray("missing");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("cut short") << jpeg.left(jpeg.size() / 2);
+    QTest::newRow("not a picture") << QByteArray("this is not a picture");
+    QTest::newRow("FIFO") << QByteArray("fifo");
+}
+
+void TestLesson::badPicture()
+{
+    QFETCH(QByteArray, content);
+    press(QStringLiteral("8"));
+    const QString file = m_folder + u"/IMG/3.jpg";
+    QFile::remove(file);
+    if (content == "fifo")
+        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    else if (content != "missing") {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    }
+    // One line for the parent, naming the file; nothing for the child.
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(u"^numeri: immagine non mostrata, " + QRegularExpression::escape(file)));
+    QVERIFY(press(QStringLiteral("3")).isEmpty());
+    QCOMPARE(label()->text(), QStringLiteral("3"));
+    QVERIFY(m_sound.played.last().endsWith(u"/IMG/3.wav"));
+    QVERIFY(!picture()->isVisible());
+    const QString wrong = wrongAfter(QStringLiteral("8"), press(QStringLiteral("8")));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+// Faults: any wrong answer in a long run of mixed keys; Text1's text or the program's memory
+// growing without bound while a child keeps typing.
+void TestLesson::randomKeys()
+{
+    std::mt19937 random(20261207);
+    const QStringList others = { QStringLiteral("a"), QStringLiteral("?"), QStringLiteral("\t"),
+        QStringLiteral("\r"), QStringLiteral("è"), QStringLiteral("ж"), QStringLiteral("²") };
+    for (int i = 0; i < 300; ++i) {
+        const QString text
+            = random() % 2 ? QString::number(random() % 10) : others[int(random() % others.size())];
+        const QString wrong = wrongAfter(text, press(text));
+        QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("key %1: %2").arg(i).arg(wrong)));
+    }
+    const qint64 before = residentKiB();
+    for (int i = 0; i < 1500; ++i) {
+        QTest::sendKeyEvent(QTest::Click, catcher(), Qt::Key_unknown, QString::number(i % 10), {});
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(catcher()->text().size(), 1000);
+#ifndef __SANITIZE_ADDRESS__ // whose quarantine holds freed memory back on purpose
+    QVERIFY2(
+        residentKiB() - before < 16 * 1024, qPrintable(QString::number(residentKiB() - before)));
+#endif
 }
 
 int main(int argc, char *argv[])
