@@ -3,13 +3,15 @@
 #include "lesson/sound.h"
 #include "shell/application.h"
 #include "shell/form1.h"
-#include "testkit.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 struct Figures
@@ -40,6 +42,7 @@ int main(int argc, char *argv[])
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     auto *catcher = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    sound.start();
     QTest::qWait(500); // the sound device opens in the background meanwhile
     std::fprintf(stderr, "keypress: sound device %s\n", sound.hasDevice() ? "open" : "absent");
 
@@ -60,7 +63,14 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 300; ++i) {
         QElapsedTimer t;
         double opened = 0;
-        testkit::BoxCloser closer([&] { opened = double(t.nsecsElapsed()) / 1e6; });
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                opened = double(t.nsecsElapsed()) / 1e6;
+                box->accept();
+            }
+        });
+        closer.start(0);
         t.start();
         QTest::sendKeyEvent(QTest::Click, catcher, Qt::Key_A, QStringLiteral("a"), {});
         others.push_back(opened);
@@ -68,5 +78,7 @@ int main(int argc, char *argv[])
     report("keypress_digit", digits);
     report("keypress_repeat", repeated);
     report("keypress_other_to_box", others);
-    return 0;
+    // Not a word more: with a hung sound server the sound thread cannot be ended.
+    std::fflush(stdout);
+    std::_Exit(0);
 }
