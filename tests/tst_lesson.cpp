@@ -305,7 +305,7 @@ void TestLesson::randomKeys()
         const QString wrong = wrongAfter(text, press(text));
         QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("key %1: %2").arg(i).arg(wrong)));
     }
-    const qint64 before = residentKiB();
+    [[maybe_unused]] const qint64 before = residentKiB();
     for (int i = 0; i < 1500; ++i) {
         QTest::sendKeyEvent(QTest::Click, catcher(), Qt::Key_unknown, QString::number(i % 10), {});
         QCoreApplication::processEvents();
