@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -70,7 +71,11 @@ public:
             p->waitForFinished();
         }
     }
-    void signal(int number) const { ::kill(pid_t(m_daemon.processId()), number); }
+    void signal(int number) const
+    {
+        if (m_daemon.state() == QProcess::Running) // not 0: that would stop this very test
+            ::kill(pid_t(m_daemon.processId()), number);
+    }
     int streams() const
     {
         return int(run(QStringLiteral("pactl"),
@@ -172,6 +177,8 @@ void TestEndToEnd::cleanup()
 
 void TestEndToEnd::start()
 {
+    m_program.kill(); // left running by a failed test
+    m_program.waitForFinished();
     m_program.setProcessEnvironment(m_sound.env());
     m_program.setWorkingDirectory(QDir::tempPath());
     m_program.start(m_executable, {});
@@ -249,11 +256,15 @@ void TestEndToEnd::silenceLetsTheStreamGo()
 void TestEndToEnd::hungServer()
 {
     keys(QStringLiteral("6"));
-    m_sound.signal(SIGSTOP);
-    QVERIFY(answersWithBox(QStringLiteral("b")));
-    keys(QStringLiteral("3"));
-    QVERIFY(answersWithBox(QStringLiteral("c")));
-    m_sound.signal(SIGCONT);
+    {
+        m_sound.signal(SIGSTOP);
+        const auto resume = qScopeGuard([this] { m_sound.signal(SIGCONT); });
+        QVERIFY(answersWithBox(QStringLiteral("b")));
+        keys(QStringLiteral("3"));
+        QTest::qWait(1000); // long enough for the player to find its device stalled
+        keys(QStringLiteral("4"));
+        QVERIFY(answersWithBox(QStringLiteral("c")));
+    }
     QTest::qWait(1500);
     keys(QStringLiteral("5"));
     QVERIFY(m_sound.heard(1500) > 0);
@@ -286,10 +297,11 @@ void TestEndToEnd::escapeEndsWithZero()
 void TestEndToEnd::hungAtStart()
 {
     m_sound.signal(SIGSTOP);
+    const auto resume = qScopeGuard([this] { m_sound.signal(SIGCONT); });
     start();
+    keys(QStringLiteral("2"));
     QVERIFY(answersWithBox(QStringLiteral("e")));
     escapeEndsWithZero();
-    m_sound.signal(SIGCONT);
 }
 
 // Faults: a server missing at start is never found once it comes; SIGTERM does not end the
