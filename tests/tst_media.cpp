@@ -3,6 +3,7 @@
 #include "testkit.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QImageReader>
 #include <QTest>
 
@@ -43,6 +44,9 @@ void TestMedia::digit()
     QVERIFY2(peak > 25000, qPrintable(QString::number(peak)));
     QVERIFY2(firstLoud < lesson::playRate / 50, qPrintable(QString::number(firstLoud)));
 
+    QFile jpeg(base + u".jpg");
+    QVERIFY(jpeg.open(QIODevice::ReadOnly));
+    QVERIFY2(jpeg.readAll().endsWith("\xff\xd9"), "cut short: the program would not show it");
     QImageReader reader(base + u".jpg");
     QCOMPARE(reader.format(), QByteArray("jpeg"));
     const QImage picture = reader.read();
