@@ -13,12 +13,18 @@
 #include <csignal>
 
 namespace {
-QByteArray run(const QString &program, const QStringList &arguments,
-    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+QStringList words(const char *line)
+{
+    return QString::fromUtf8(line).split(u' ');
+}
+
+// Runs a command, its words as given; returns what it printed.
+QByteArray run(
+    QStringList words, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setProcessEnvironment(env);
-    p.start(program, arguments);
+    p.start(words.takeFirst(), words);
     p.waitForFinished(60000);
     return p.readAllStandardOutput();
 }
@@ -51,17 +57,13 @@ public:
         config.close();
         QFile::remove(m_dir.filePath(QStringLiteral("native")));
         m_daemon.start(QStringLiteral("pulseaudio"),
-            { QStringLiteral("-n"), QStringLiteral("-F"), config.fileName(),
-                QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--daemonize=no"),
-                QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-level=error") });
-        for (int i = 0; i < 200
-             && !run(QStringLiteral("pactl"), { QStringLiteral("info") }, m_env).contains("ear");
-             ++i)
+            { QStringLiteral("-nF"), config.fileName(), QStringLiteral("--exit-idle-time=-1"),
+                QStringLiteral("--daemonize=no"), QStringLiteral("--use-pid-file=no") });
+        for (int i = 0; i < 200 && !run(words("pactl info"), m_env).contains("ear"); ++i)
             QTest::qWait(50);
         m_parec.start(QStringLiteral("parec"),
-            { QStringLiteral("--device=ear.monitor"), QStringLiteral("--raw"),
-                QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
-                QStringLiteral("--rate=22050"), QStringLiteral("--latency-msec=10") });
+            words(
+                "-d ear.monitor --raw --format=s16le --channels=1 --rate=22050 --latency-msec=10"));
         return m_parec.waitForReadyRead(10000);
     }
     void kill()
@@ -78,10 +80,7 @@ public:
     }
     int streams() const
     {
-        return int(run(QStringLiteral("pactl"),
-            { QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs") },
-            m_env)
-                       .count('\n'));
+        return int(run(words("pactl list short sink-inputs"), m_env).count('\n'));
     }
     // The seconds from the first to the last sound heard in the next `ms`.
     double heard(int ms)
@@ -137,10 +136,7 @@ private Q_SLOTS:
 private:
     void start();
     // Presses keys with xdotool, as a keyboard would (names as xdotool knows them).
-    void keys(const QString &keys) const
-    {
-        run(QStringLiteral("xdotool"), QStringList { QStringLiteral("key") } + keys.split(u' '));
-    }
+    void keys(const QString &keys) const { run(words("xdotool key") + keys.split(u' ')); }
     bool windowShows(const QString &title) const;
     // A key that opens the warning box proves the window answers; Return closes the box.
     bool answersWithBox(const QString &key);
@@ -157,14 +153,12 @@ void TestEndToEnd::initTestCase()
     // Installed as a parent would, under a folder whose name is not plain ASCII, and started
     // through the link on the PATH.
     const QString prefix = m_prefix.filePath(QStringLiteral("prefisso con spazi é ж 数字"));
-    run(QStringLiteral(NUMERI_CMAKE),
-        { QStringLiteral("--install"), QStringLiteral(NUMERI_BUILD_DIR), QStringLiteral("--prefix"),
-            prefix });
+    run({ QStringLiteral(NUMERI_CMAKE), QStringLiteral("--install"),
+        QStringLiteral(NUMERI_BUILD_DIR), QStringLiteral("--prefix"), prefix });
     m_executable = prefix + u"/bin/numeri";
     QVERIFY(QFileInfo(m_executable).isSymLink());
     // The pointer off the window: without a window manager only the program gives itself the keys.
-    run(QStringLiteral("xdotool"),
-        { QStringLiteral("mousemove"), QStringLiteral("799"), QStringLiteral("699") });
+    run(words("xdotool mousemove 799 699"));
     QVERIFY(m_sound.start());
     start();
 }
@@ -188,10 +182,7 @@ void TestEndToEnd::start()
 bool TestEndToEnd::windowShows(const QString &title) const
 {
     for (int i = 0; i < 100; ++i) {
-        if (!run(QStringLiteral("xdotool"),
-                { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                    QStringLiteral("--name"), title })
-                 .isEmpty())
+        if (!run(words("xdotool search --onlyvisible --name") << title).isEmpty())
             return true;
         QTest::qWait(50);
     }
@@ -223,11 +214,8 @@ void TestEndToEnd::lesson()
     QVERIFY(entry.open(QIODevice::ReadOnly));
     const QByteArray text = entry.readAll();
     const QByteArray wmClass = text.mid(text.indexOf("StartupWMClass=") + 15).split('\n').value(0);
-    const QByteArray id = run(QStringLiteral("xdotool"),
-        { QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Ti insegno") })
-                              .trimmed();
-    QVERIFY(run(QStringLiteral("xprop"),
-        { QStringLiteral("-id"), QString::fromLatin1(id), QStringLiteral("WM_CLASS") })
+    const QByteArray id = run(words("xdotool search --name ^Ti.insegno")).trimmed();
+    QVERIFY(run(words("xprop WM_CLASS -id") << QString::fromLatin1(id))
                 .contains(QByteArray(", \"" + wmClass + '"')));
 
     keys(QStringLiteral("7"));
@@ -236,9 +224,9 @@ void TestEndToEnd::lesson()
     keys(QStringLiteral("1"));
     QVERIFY(m_sound.heard(1200) > ownLength(QStringLiteral("1")) - 0.1);
 
-    run(QStringLiteral("setxkbmap"), { QStringLiteral("us"), QStringLiteral("intl") });
+    run(words("setxkbmap us intl"));
     const bool composed = answersWithBox(QStringLiteral("dead_acute e"));
-    run(QStringLiteral("setxkbmap"), { QStringLiteral("us") });
+    run(words("setxkbmap us"));
     QVERIFY2(composed, "no warning for é");
     keys(QStringLiteral("KP_2"));
     QVERIFY(m_sound.heard(1200) > 0);
