@@ -31,6 +31,8 @@ bool endsLikeJpeg(const QString &file)
 
 // Beside the title a title bar holds the window's icon and its buttons.
 constexpr int titleBarRoom = 140;
+// Beside its text a message box holds its icon and margins.
+constexpr int boxIconColumn = 70;
 } // namespace
 
 int titleBarWidth(const QString &title)
@@ -127,11 +129,11 @@ void Lesson::tell(QMessageBox::Icon icon, const QString &title, const QString &t
 {
     QWidget *window = m_controls.Text1->window();
     QMessageBox box(icon, title, text, QMessageBox::Ok, window);
-    // The warning is carried mostly by the title, yet Qt sizes a box by its text and cuts the
-    // title short in the title bar. The text's column is widened to what a title bar needs: the
-    // title in a bold title font, and room for the window's icon and buttons.
+    // The warning is carried mostly by the title, yet Qt sizes a box by its text, and the title
+    // bar then cuts the title short. The text's column is widened until the box is as wide as
+    // its title bar needs.
     if (auto *words = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
-        words->setMinimumWidth(titleBarWidth(title) - titleBarRoom / 2);
+        words->setMinimumWidth(titleBarWidth(title) - boxIconColumn);
     box.exec();
     // Without a window manager the focus would stay with the closed box.
     window->activateWindow();
