@@ -203,8 +203,8 @@ void TestLesson::keys()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
-// Faults: Esc without the goodbye box, or not ending with status 0 after it; closing the window
-// with a box or a failing status.
+// Faults: Esc without the goodbye box, or not ending with status 0 after it; Esc shown in the label
+// (only the label's size changes); closing the window with a box or a failing status.
 void TestLesson::escapeAndClose()
 {
     QEventLoop program; // stands for the program's loop, which the end leaves
@@ -217,6 +217,8 @@ void TestLesson::escapeAndClose()
     QCOMPARE(boxes[0].text, QStringLiteral("Ciao alla prossima"));
     QCOMPARE(boxes[0].icon, QMessageBox::Warning);
     QVERIFY(m_sound.played.isEmpty());
+    QCOMPARE(label()->text(), QStringLiteral("Premi un tasto  numerico"));
+    QCOMPARE(label()->font().pointSize(), 216);
 
     testkit::BoxCloser closer;
     QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
