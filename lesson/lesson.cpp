@@ -1,12 +1,10 @@
 #include "lesson/lesson.h"
 
+#include "lesson/media.h"
 #include "lesson/sound.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <QFontMetrics>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -17,17 +15,6 @@ namespace lesson {
 namespace {
 constexpr int shownPointSize = 216; // three times the prompt's, so a digit fills the window
 constexpr QChar escape(27);
-
-// Qt decodes a JPEG cut short as far as it goes and greys out the rest; a child would see half a
-// picture. A whole JPEG closes with its end-of-image marker, allowing for a little padding.
-bool endsLikeJpeg(const QString &file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly) || f.size() < 4)
-        return false;
-    f.seek(std::max<qint64>(0, f.size() - 64));
-    return f.readAll().contains("\xff\xd9");
-}
 
 // Beside the title a title bar holds the window's icon and its buttons.
 constexpr int titleBarRoom = 140;
@@ -77,7 +64,7 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
 
     if (isDigit(KeyAscii)) {
         m_sound.suona(mediaFile(KeyAscii, u".wav"));
-        showPicture(mediaFile(KeyAscii, u".jpg"));
+        showPicture(KeyAscii);
     } else {
         tell(QMessageBox::Question, QStringLiteral("Fai attenzione, non hai premuto un numero"),
             QStringLiteral("Premi un altro tasto"));
@@ -89,27 +76,19 @@ QString Lesson::mediaFile(const QString &digit, QStringView suffix) const
     return m_programFolder + u"/IMG/" + digit + suffix;
 }
 
-void Lesson::showPicture(const QString &file)
+void Lesson::showPicture(const QString &digit)
 {
-    // Checked first: reading a FIFO or a device would block the window.
-    const QFileInfo info(file);
-    QImage picture;
+    QLabel *box = m_controls.Picture1;
+    // On a screen scaled above 1x the card drawn at twice the size is the sharp one; where it is
+    // missing or broken the plain card serves, without a word.
+    const int ratio = box->devicePixelRatioF() > 1 ? 2 : 1;
+    const QString file = mediaFile(digit, u".jpg");
     QString reason;
-    if (!info.exists()) {
-        reason = QStringLiteral("il file non esiste");
-    } else if (!info.isFile()) {
-        reason = QStringLiteral("non è un file regolare");
-    } else {
-        QImageReader reader(file);
-        // A picture in another format under the .jpg name still shows: the content decides.
-        reader.setDecideFormatFromContent(true);
-        if (reader.format() == "jpeg" && !endsLikeJpeg(file))
-            reason = QStringLiteral("il file JPEG è troncato");
-        else
-            picture = reader.read();
-        if (picture.isNull() && reason.isEmpty())
-            reason = reader.errorString();
-    }
+    QImage picture;
+    if (ratio > 1)
+        picture = readPicture(mediaFile(digit, u"@2x.jpg"), 2, 2, &reason);
+    if (picture.isNull())
+        picture = readPicture(file, 1, ratio, &reason);
     if (picture.isNull()) {
         // The child still sees and hears the digit; the parent finds the reason here.
         qWarning(
@@ -117,11 +96,10 @@ void Lesson::showPicture(const QString &file)
         return;
     }
 
-    QLabel *box = m_controls.Picture1;
     box->setPixmap(QPixmap::fromImage(picture));
     // The box grows with its picture but never past the window's edge.
     const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
-    box->resize(picture.size().boundedTo(room));
+    box->resize(picture.deviceIndependentSize().toSize().boundedTo(room));
     box->show();
 }
 

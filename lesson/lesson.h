@@ -34,7 +34,7 @@ public:
 
 private:
     QString mediaFile(const QString &digit, QStringView suffix) const;
-    void showPicture(const QString &file);
+    void showPicture(const QString &digit);
     void tell(QMessageBox::Icon icon, const QString &title, const QString &text);
 
     Controls m_controls;

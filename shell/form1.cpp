@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLayout>
@@ -38,8 +39,10 @@ Form1::Form1(lesson::Sound &sound, const QString &programFolder, QWidget *parent
     , ui(std::make_unique<Ui::Form1>())
 {
     ui->setupUi(this);
-    // A form holds only the standard cursor shapes, so the picture pointer is set here.
-    setCursor(QCursor(QPixmap(QStringLiteral(":/icons/pointer.png")), 0, 0));
+    // A form holds only the standard cursor shapes, so the picture pointer is set here; the icon
+    // finds its @2x twin where the screen is scaled.
+    const QIcon pointer(QStringLiteral(":/icons/pointer.png"));
+    setCursor(QCursor(pointer.pixmap(QSize(32, 32), devicePixelRatioF()), 0, 0));
     // Made after the form, so that it is destroyed after the catcher that uses it.
     auto *catcherStyle = new NoTextCursorStyle;
     catcherStyle->setParent(this);

@@ -51,6 +51,8 @@ private Q_SLOTS:
     void clicksLeaveTheKeys();
     void badPicture_data();
     void badPicture();
+    void sharpPicture_data();
+    void sharpPicture();
     void randomKeys();
 
 private:
@@ -276,6 +278,33 @@ void TestLesson::badPicture()
     QVERIFY(!picture()->isVisible());
     const QString wrong = wrongAfter(QStringLiteral("8"), press(QStringLiteral("8")));
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+// Faults, on a screen scaled to 2x (CTest runs this once so): the card stretched from its 1x
+// pixels, or shown at twice its size; a broken or missing @2x card leaves the box empty or says so.
+void TestLesson::sharpPicture_data()
+{
+    QTest::addColumn<QByteArray>("twice"); // what stands where 3@2x.jpg should be
+    QTest::newRow("as made") << QByteArray();
+    QTest::newRow("broken") << QByteArray("this is not a picture");
+    QTest::newRow("missing") << QByteArray("missing");
+}
+
+void TestLesson::sharpPicture()
+{
+    QFETCH(QByteArray, twice);
+    const QString file = m_folder + u"/IMG/3@2x.jpg";
+    QFile f(file);
+    QVERIFY(twice != "missing" || f.remove());
+    QVERIFY(twice.isEmpty() || twice == "missing"
+        || (f.open(QIODevice::WriteOnly) && f.write(twice) == twice.size()));
+    f.close();
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    press(QStringLiteral("3"));
+    const int ratio = twice.isEmpty() && m_window->devicePixelRatioF() > 1 ? 2 : 1;
+    QCOMPARE(picture()->size(), QSize(460, 260));
+    QCOMPARE(picture()->pixmap().size(), QSize(460, 260) * ratio);
+    QCOMPARE(picture()->pixmap().devicePixelRatio(), ratio);
 }
 
 // Faults: any wrong answer in a long run of mixed keys; Text1's text or the program's memory
