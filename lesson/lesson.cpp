@@ -4,6 +4,7 @@
 #include "lesson/sound.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,7 +43,8 @@ Lesson::Lesson(const Controls &controls, Sound &sound, const QString &programFol
     std::function<void()> endProgram)
     : m_controls(controls)
     , m_sound(sound)
-    , m_programFolder(programFolder)
+    , m_installed(programFolder + u"/IMG")
+    , m_family(familyFolder())
     , m_endProgram(std::move(endProgram))
 { }
 
@@ -63,7 +65,8 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
     m_controls.Label1->setText(KeyAscii);
 
     if (isDigit(KeyAscii)) {
-        m_sound.suona(mediaFile(KeyAscii, u".wav"));
+        m_sound.suona(
+            m_family + u'/' + KeyAscii + u".wav", m_installed + u'/' + KeyAscii + u".wav");
         showPicture(KeyAscii);
     } else {
         tell(QMessageBox::Question, QStringLiteral("Fai attenzione, non hai premuto un numero"),
@@ -71,36 +74,51 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
     }
 }
 
-QString Lesson::mediaFile(const QString &digit, QStringView suffix) const
+void Lesson::readAhead()
 {
-    return m_programFolder + u"/IMG/" + digit + suffix;
+    QStringList files;
+    for (char d = '0'; d <= '9'; ++d)
+        files << m_family + u'/' + QLatin1Char(d) + u".jpg"
+              << m_family + u'/' + QLatin1Char(d) + u"@2x.jpg";
+    m_pictures.readAhead(files, screenRatio());
+}
+
+int Lesson::screenRatio() const
+{
+    return m_controls.Picture1->devicePixelRatioF() > 1 ? 2 : 1;
 }
 
 void Lesson::showPicture(const QString &digit)
 {
-    QLabel *box = m_controls.Picture1;
-    // On a screen scaled above 1x the card drawn at twice the size is the sharp one; where it is
-    // missing or broken the plain card serves, without a word.
-    const int ratio = box->devicePixelRatioF() > 1 ? 2 : 1;
-    const QString file = mediaFile(digit, u".jpg");
-    QString reason;
-    QImage picture;
-    if (ratio > 1)
-        picture = readPicture(mediaFile(digit, u"@2x.jpg"), 2, 2, &reason);
-    if (picture.isNull())
-        picture = readPicture(file, 1, ratio, &reason);
-    if (picture.isNull()) {
+    const int ratio = screenRatio();
+    for (const QString &folder : { m_family, m_installed }) {
+        const QString file = folder + u'/' + digit + u".jpg";
+        // A family without its own photo for this digit is the usual case, not worth a line.
+        if (folder == m_family && !QFileInfo::exists(file))
+            continue;
+        // On a screen scaled above 1x the picture drawn at twice the size is the sharp one, where
+        // it is not older than the plain one (a photo copied over by hand); where it is missing or
+        // broken the plain one serves, without a word.
+        const QString twice = folder + u'/' + digit + u"@2x.jpg";
+        QString reason;
+        QImage picture;
+        if (ratio > 1 && QFileInfo(twice).lastModified() >= QFileInfo(file).lastModified())
+            picture = m_pictures.read(twice, 2, 2, &reason);
+        if (picture.isNull())
+            picture = m_pictures.read(file, 1, ratio, &reason);
+        if (!picture.isNull()) {
+            QLabel *box = m_controls.Picture1;
+            box->setPixmap(QPixmap::fromImage(picture));
+            // The box grows with its picture but never past the window's edge.
+            const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
+            box->resize(picture.deviceIndependentSize().toSize().boundedTo(room));
+            box->show();
+            return;
+        }
         // The child still sees and hears the digit; the parent finds the reason here.
         qWarning(
             "numeri: immagine non mostrata, %s: %s", qUtf8Printable(file), qUtf8Printable(reason));
-        return;
     }
-
-    box->setPixmap(QPixmap::fromImage(picture));
-    // The box grows with its picture but never past the window's edge.
-    const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
-    box->resize(picture.deviceIndependentSize().toSize().boundedTo(room));
-    box->show();
 }
 
 void Lesson::tell(QMessageBox::Icon icon, const QString &title, const QString &text)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lesson/media.h"
+
 #include <QMessageBox>
 #include <QString>
 #include <functional>
@@ -23,7 +25,8 @@ struct Controls
 int titleBarWidth(const QString &title);
 
 // What happens when the child presses a key: the digit is shown, heard and pictured; any other
-// character is shown with a warning; Esc says goodbye and ends the program.
+// character is shown with a warning; Esc says goodbye and ends the program. A digit's recording
+// and picture come from the family's folder where it has them, else from the program's IMG.
 class Lesson
 {
 public:
@@ -32,15 +35,20 @@ public:
 
     void Text1_KeyPress(const QString &KeyAscii);
 
+    // Reads the family's large photos ahead, so that the first key finds them ready.
+    void readAhead();
+
 private:
-    QString mediaFile(const QString &digit, QStringView suffix) const;
     void showPicture(const QString &digit);
+    int screenRatio() const;
     void tell(QMessageBox::Icon icon, const QString &title, const QString &text);
 
     Controls m_controls;
     Sound &m_sound;
-    QString m_programFolder;
+    QString m_installed; // the program's own IMG folder
+    QString m_family; // the family's, whose files come first
     std::function<void()> m_endProgram;
+    PictureStore m_pictures;
 };
 
 } // namespace lesson

@@ -1,8 +1,12 @@
 #include "lesson/media.h"
 
+#include <QBuffer>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
+#include <QStandardPaths>
 
 namespace lesson {
 
@@ -17,6 +21,10 @@ bool endsLikeJpeg(const QString &file)
     f.seek(std::max<qint64>(0, f.size() - 64));
     return f.readAll().contains("\xff\xd9");
 }
+
+// A JPEG this large takes longer to read than a frame lasts, even decoded scaled: its every byte
+// must still be unpacked. The cards and the photos the parent's window saves are far smaller.
+constexpr qint64 largePicture = 256 * 1024;
 } // namespace
 
 QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString *reason)
@@ -56,6 +64,63 @@ QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString 
         *reason = reader.errorString();
     picture.setDevicePixelRatio(ratio);
     return picture;
+}
+
+QString familyFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/numeri/IMG";
+}
+
+PictureStore::~PictureStore()
+{
+    m_quit = true;
+    if (m_ahead.joinable())
+        m_ahead.join();
+}
+
+QImage PictureStore::read(const QString &file, int fileRatio, int screenRatio, QString *reason)
+{
+    const QFileInfo info(file);
+    const int ratios = fileRatio * 10 + screenRatio;
+    const qint64 modified = info.lastModified().toMSecsSinceEpoch();
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto kept = m_kept.constFind(file);
+        if (kept != m_kept.cend() && kept->size == info.size() && kept->modified == modified
+            && kept->ratios == ratios) {
+            QImage picture = QImage::fromData(kept->jpeg, "JPEG");
+            picture.setDevicePixelRatio(kept->devicePixelRatio);
+            return picture;
+        }
+    }
+    QImage picture = readPicture(file, fileRatio, screenRatio, reason);
+    if (!picture.isNull() && info.size() > largePicture) {
+        QBuffer jpeg;
+        jpeg.open(QIODevice::WriteOnly);
+        QImageWriter writer(&jpeg, "jpeg");
+        writer.setQuality(90);
+        if (writer.write(picture)) {
+            const std::lock_guard lock(m_mutex);
+            m_kept.insert(
+                file, { info.size(), modified, ratios, jpeg.data(), picture.devicePixelRatio() });
+        }
+    }
+    return picture;
+}
+
+void PictureStore::readAhead(const QStringList &files, int screenRatio)
+{
+    if (m_ahead.joinable())
+        return;
+    m_ahead = std::thread([this, files, screenRatio] {
+        for (const QString &file : files) {
+            if (m_quit)
+                return;
+            QString ignored;
+            if (QFileInfo(file).size() > largePicture)
+                read(file, file.endsWith(u"@2x.jpg") ? 2 : 1, screenRatio, &ignored);
+        }
+    });
 }
 
 } // namespace lesson

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QHash>
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace lesson {
 
@@ -15,5 +20,39 @@ inline constexpr QSize pictureBox(460, 260);
 // scaled, so a phone's photo costs little more than a card. Null, with the reason, where FILE
 // cannot be shown; never blocks on a FIFO or a device node.
 QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString *reason);
+
+// Where a family keeps its own recordings and photos, under the installed IMG folder's names:
+// each file there is used in place of the installed one.
+QString familyFolder();
+
+// Pictures too large to read within a frame (a phone's photo copied in by hand), kept scaled,
+// upright and compressed again, for as long as their file is unchanged.
+class PictureStore
+{
+public:
+    PictureStore() = default;
+    ~PictureStore();
+    PictureStore(const PictureStore &) = delete;
+    PictureStore &operator=(const PictureStore &) = delete;
+
+    // As readPicture, from the store where FILE is unchanged since it was read.
+    QImage read(const QString &file, int fileRatio, int screenRatio, QString *reason);
+    // Reads the large ones of FILES on a thread of its own, so that the first key finds them ready.
+    void readAhead(const QStringList &files, int screenRatio);
+
+private:
+    struct Kept
+    {
+        qint64 size;
+        qint64 modified;
+        int ratios;
+        QByteArray jpeg;
+        qreal devicePixelRatio;
+    };
+    QHash<QString, Kept> m_kept;
+    std::mutex m_mutex; // over m_kept, never held while a picture is read
+    std::atomic<bool> m_quit = false;
+    std::thread m_ahead;
+};
 
 } // namespace lesson

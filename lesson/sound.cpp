@@ -3,7 +3,10 @@
 #include <QFile>
 #include <SDL.h>
 #include <bit>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
@@ -47,6 +50,7 @@ constexpr auto staleAfter = 1s;
     F(SDL_ClearQueuedAudio)                                                                        \
     F(SDL_QueueAudio)                                                                              \
     F(SDL_GetQueuedAudioSize)                                                                      \
+    F(SDL_DequeueAudio)                                                                            \
     F(SDL_RWFromConstMem)                                                                          \
     F(SDL_LoadWAV_RW)                                                                              \
     F(SDL_FreeWAV)                                                                                 \
@@ -88,18 +92,26 @@ const SdlLibrary *sdl()
     return loaded;
 }
 
+const QString notThere = QStringLiteral("il file non esiste");
+
 // Read without Qt, as it runs on the sound thread; opened without blocking and then checked to be
 // a regular file, because a FIFO or device named like a recording would never give an end.
-QByteArray readRecording(const QString &file)
+QByteArray readRecording(const QString &file, QString *reason)
 {
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        *reason = errno == ENOENT ? notThere : QString::fromLocal8Bit(std::strerror(errno));
         return {};
+    }
     QByteArray bytes;
     struct stat st
     {
     };
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= largestRecording) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *reason = QStringLiteral("non è un file regolare");
+    } else if (st.st_size > largestRecording) {
+        *reason = QStringLiteral("troppo grande per una parola");
+    } else {
         bytes.resize(qsizetype(st.st_size));
         qsizetype got = 0;
         ssize_t n = 0;
@@ -107,6 +119,8 @@ QByteArray readRecording(const QString &file)
             && (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
             got += n;
         bytes.resize(got);
+        if (bytes.isEmpty())
+            *reason = QStringLiteral("il file è vuoto");
     }
     ::close(fd);
     return bytes;
@@ -123,8 +137,9 @@ public:
 
     bool isOpen() const { return m_device != 0; }
 
-    // Cuts short what plays and starts FILE, asked for at `asked`.
-    void play(const QString &file, Clock::time_point asked)
+    // Cuts short what plays and starts FILE, or STANDIN where FILE cannot be played, asked for
+    // at `asked`.
+    void play(const QString &file, const QString &standIn, Clock::time_point asked)
     {
         if (m_device && m_lib.SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED)
             lost();
@@ -135,7 +150,15 @@ public:
         // Opening may have waited on a server that did not answer.
         if (Clock::now() - asked > staleAfter)
             return;
-        m_word = decodeWav(file);
+        QString reason;
+        m_word = decodeWav(file, &reason);
+        if (m_word.empty() && !standIn.isEmpty()) {
+            // A family without its own word for this digit is the usual case, not worth a line.
+            if (reason != notThere)
+                std::fprintf(stderr, "numeri: registrazione non usata, %s: %s\n",
+                    qUtf8Printable(file), qUtf8Printable(reason));
+            m_word = decodeWav(standIn);
+        }
         m_asked = asked;
         queueWord();
     }
@@ -167,19 +190,60 @@ public:
     void closeAll()
     {
         closeDevice();
+        if (m_capture)
+            m_lib.SDL_CloseAudioDevice(m_capture);
+        m_capture = 0;
         if (m_subsystem)
             m_lib.SDL_QuitSubSystem(SDL_INIT_AUDIO);
         m_subsystem = false;
     }
 
+    bool isCapturing() const { return m_capturing; }
+
+    // Opens the default microphone; it records into SDL's queue until closed.
+    bool openCapture()
+    {
+        const SDL_AudioSpec wanted = spec();
+        if (!m_subsystem)
+            m_subsystem = m_lib.SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+        if (m_subsystem)
+            m_capture = m_lib.SDL_OpenAudioDevice(nullptr, 1, &wanted, nullptr, 0);
+        if (m_capture)
+            m_lib.SDL_PauseAudioDevice(m_capture, 0);
+        m_capturing = m_capture != 0;
+        return m_capturing;
+    }
+
+    // Closes the microphone and gives what it recorded.
+    std::vector<qint16> closeCapture()
+    {
+        std::vector<qint16> samples;
+        if (m_capture) {
+            samples.resize(m_lib.SDL_GetQueuedAudioSize(m_capture) / sizeof(qint16));
+            samples.resize(m_lib.SDL_DequeueAudio(
+                               m_capture, samples.data(), Uint32(samples.size() * sizeof(qint16)))
+                / sizeof(qint16));
+            m_lib.SDL_CloseAudioDevice(m_capture);
+        }
+        m_capture = 0;
+        m_capturing = false;
+        return samples;
+    }
+
 private:
-    bool open()
+    static SDL_AudioSpec spec()
     {
         SDL_AudioSpec wanted {};
         wanted.freq = playRate;
         wanted.format = playFormat;
         wanted.channels = playChannels;
         wanted.samples = deviceSamples;
+        return wanted;
+    }
+
+    bool open()
+    {
+        const SDL_AudioSpec wanted = spec();
         // Twice at most: SDL finds a sound server that came up, or came back, only when its audio
         // starts afresh.
         for (int attempt = 0; attempt < 2 && !m_device; ++attempt) {
@@ -208,8 +272,12 @@ private:
 
     void lost()
     {
-        // The next device comes from a fresh start of SDL's audio, which finds the server anew.
-        closeAll();
+        // The next device comes from a fresh start of SDL's audio, which finds the server anew;
+        // not while the microphone records, which that would close.
+        if (m_capture)
+            closeDevice();
+        else
+            closeAll();
     }
 
     void closeDevice()
@@ -222,6 +290,8 @@ private:
     const SdlLibrary &m_lib;
     bool m_subsystem = false;
     SDL_AudioDeviceID m_device = 0;
+    SDL_AudioDeviceID m_capture = 0;
+    bool m_capturing = false; // asked to record, whether or not the microphone opened
     std::vector<Uint8> m_word; // what plays now, kept to be played again on a new device
     Clock::time_point m_asked {};
     Uint32 m_queued = 0;
@@ -236,8 +306,12 @@ struct SdlSound::Shared
     std::mutex mutex;
     std::condition_variable wake;
     QString request;
+    QString standIn;
     Clock::time_point asked {};
     bool pending = false;
+    bool listening = false;
+    bool listenChanged = false;
+    std::function<void(const Take &)> report;
     bool quit = false;
     bool finished = false;
     bool deviceOpen = false;
@@ -247,20 +321,29 @@ struct SdlSound::Shared
         Player player(*sdl());
         std::unique_lock lock(mutex);
         while (!quit) {
-            if (player.isOpen())
-                wake.wait_for(lock, watchEvery, [this] { return pending || quit; });
+            const auto wanted = [this] { return pending || listenChanged || quit; };
+            if (player.isOpen() || player.isCapturing())
+                wake.wait_for(lock, watchEvery, wanted);
             else
-                wake.wait(lock, [this] { return pending || quit; });
+                wake.wait(lock, wanted);
             if (quit)
                 break;
             const bool asked = std::exchange(pending, false);
             const QString file = request;
+            const QString instead = standIn;
             const Clock::time_point when = this->asked;
+            const bool listenNow = std::exchange(listenChanged, false);
+            const bool listen = listening;
+            const auto tell = report;
             lock.unlock();
             if (asked)
-                player.play(file, when);
+                player.play(file, instead, when);
             else
                 player.watch();
+            if (listenNow && listen && !player.isCapturing())
+                tell(Take { player.openCapture() ? Take::Open : Take::Failed, {} });
+            else if (listenNow && !listen)
+                tell(Take { Take::Done, player.closeCapture() });
             lock.lock();
             deviceOpen = player.isOpen();
         }
@@ -299,13 +382,30 @@ void SdlSound::start()
         "numeri-sound", new std::shared_ptr<Shared>(m_shared));
 }
 
-void SdlSound::suona(const QString &file)
+void SdlSound::suona(const QString &file, const QString &standIn)
 {
     start();
     const std::lock_guard lock(m_shared->mutex);
     m_shared->request = file;
+    m_shared->standIn = standIn;
     m_shared->asked = Clock::now();
     m_shared->pending = true;
+    m_shared->wake.notify_all();
+}
+
+void SdlSound::listen(bool on, std::function<void(const Take &)> report)
+{
+    start();
+    if (!m_thread) {
+        if (report)
+            report(Take { on ? Take::Failed : Take::Done, {} });
+        return;
+    }
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->listening = on;
+    m_shared->listenChanged = true;
+    if (report)
+        m_shared->report = std::move(report);
     m_shared->wake.notify_all();
 }
 
@@ -336,12 +436,16 @@ bool SdlSound::hasDevice() const
     return m_shared->deviceOpen;
 }
 
-std::vector<Uint8> decodeWav(const QString &file)
+std::vector<Uint8> decodeWav(const QString &file, QString *reason)
 {
+    QString ignored;
+    reason = reason ? reason : &ignored;
     const SdlLibrary *lib = sdl();
-    if (!lib)
+    if (!lib) {
+        *reason = QStringLiteral("manca la libreria SDL");
         return {};
-    const QByteArray bytes = readRecording(file);
+    }
+    const QByteArray bytes = readRecording(file, reason);
     if (bytes.isEmpty())
         return {};
 
@@ -349,8 +453,10 @@ std::vector<Uint8> decodeWav(const QString &file)
     Uint8 *samples = nullptr;
     Uint32 length = 0;
     if (!lib->SDL_LoadWAV_RW(lib->SDL_RWFromConstMem(bytes.constData(), int(bytes.size())), 1,
-            &spec, &samples, &length))
+            &spec, &samples, &length)) {
+        *reason = QStringLiteral("non è una registrazione WAV");
         return {};
+    }
     const std::unique_ptr<Uint8, decltype(lib->SDL_FreeWAV)> wav(samples, lib->SDL_FreeWAV);
 
     const std::unique_ptr<SDL_AudioStream, decltype(lib->SDL_FreeAudioStream)> stream(

@@ -3,6 +3,7 @@
 #include <QString>
 #include <SDL_audio.h>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,8 +17,9 @@ class Sound
 public:
     virtual ~Sound() = default;
     // Starts the WAV file and returns at once. A file that is missing or cannot be played is
-    // silence, never an error: a child pressing a key must not meet a message.
-    virtual void suona(const QString &file) = 0;
+    // silence, never an error: a child pressing a key must not meet a message. Where STANDIN is
+    // given it plays in place of a FILE that cannot be (the installed word for a family's).
+    virtual void suona(const QString &file, const QString &standIn = {}) = 0;
 };
 
 // The format every recording is converted to and played in: a spoken word needs no more.
@@ -25,9 +27,16 @@ inline constexpr int playRate = 22050;
 inline constexpr SDL_AudioFormat playFormat = AUDIO_S16SYS;
 inline constexpr Uint8 playChannels = 1;
 
-// The samples of a WAV file in the play format; empty for anything that is not a playable WAV file
-// of reasonable size. Never blocks on a FIFO or device node.
-std::vector<Uint8> decodeWav(const QString &file);
+// The samples of a WAV file in the play format; empty, with the reason where asked, for anything
+// that is not a playable WAV file of reasonable size. Never blocks on a FIFO or device node.
+std::vector<Uint8> decodeWav(const QString &file, QString *reason = nullptr);
+
+// What the microphone has done, as SdlSound::listen reports it.
+struct Take
+{
+    enum State { Open, Failed, Done } state;
+    std::vector<qint16> samples; // with Done: what it heard, in the play format
+};
 
 // Sound through SDL's audio subsystem, all of it on one thread of its own. The window only hands
 // over the newest request: a sound server that is missing, hung or restarting never holds it up.
@@ -43,7 +52,13 @@ public:
     // called.
     void start();
 
-    void suona(const QString &file) override;
+    void suona(const QString &file, const QString &standIn = {}) override;
+
+    // Records from the default microphone while ON, on the sound thread too, so that a sound
+    // server that does not answer never holds the caller. REPORT is called on the sound thread:
+    // Open once the microphone records, Failed where it cannot, Done with what it heard once it
+    // is closed again.
+    void listen(bool on, std::function<void(const Take &)> report = {});
 
     // Ends the sound thread, waiting for it at most `patience`. False where it is stuck in a sound
     // server that does not answer: SDL is then left as it is, and the process must end without

@@ -25,6 +25,9 @@ public:
     // Clears what is drawn on the window itself, then ends the program.
     void fine();
 
+    // Reads the family's large photos ahead; for once the window has shown.
+    void readAhead() { m_lesson->readAhead(); }
+
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -40,8 +40,12 @@ int main(int argc, char *argv[])
     Application app(argc, argv);
     lesson::SdlSound sound;
     Form1 window(sound, QCoreApplication::applicationDirPath());
-    // The window first; the sound system, a much heavier thing to load, right after.
-    const AfterFirstPaint soundAfterPaint(&window, [&sound] { sound.start(); });
+    // The window first; the sound system, a much heavier thing to load, and the family's large
+    // photos right after.
+    const AfterFirstPaint afterPaint(&window, [&sound, &window] {
+        sound.start();
+        window.readAhead();
+    });
     window.show();
     const int status = app.exitStatus(app.exec());
     // A sound server that does not answer can hold the sound thread for good; the child has said

@@ -58,6 +58,8 @@ private Q_SLOTS:
     void recording();
     void playing_data();
     void playing();
+    void familyFirst_data();
+    void familyFirst();
     void silenceLetsTheDeviceGo();
     void stalledDeviceIsReplaced();
     void shipped_data();
@@ -140,6 +142,35 @@ void TestSound::playing()
     QCOMPARE(out.contains(seven), next.isEmpty());
     if (nextHeard)
         QVERIFY(out.contains(samples(next)));
+}
+
+// Faults: the family's own word not preferred; a broken one of theirs silent, not the installed.
+void TestSound::familyFirst_data()
+{
+    QTest::addColumn<QByteArray>("content"); // what stands as the family's 7.wav
+    QTest::addColumn<QString>("heard"); // the word heard whole
+    QFile four(testkit::builtMedia() + u"/4.wav");
+    QVERIFY(four.open(QIODevice::ReadOnly));
+    QTest::newRow("their own") << four.readAll() << QStringLiteral("4");
+    QTest::newRow("broken") << QByteArray("RIFF\x10\0\0\0WAVEjunk", 16) << QStringLiteral("7");
+    QTest::newRow("a folder") << QByteArray("folder") << QStringLiteral("7");
+}
+
+void TestSound::familyFirst()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, heard);
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath(QStringLiteral("device.raw"))));
+    const QString family = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(content == "folder" ? family + u"/7.wav" : family));
+    QFile f(family + u"/7.wav");
+    QVERIFY(content == "folder" || (f.open(QIODevice::WriteOnly) && f.write(content)));
+    f.close();
+    lesson::SdlSound sound;
+    sound.suona(f.fileName(), testkit::builtMedia() + u"/7.wav");
+    QTest::qWait(1200);
+    QVERIFY(played().contains(samples(testkit::builtMedia() + u'/' + heard + u".wav")));
 }
 
 // Fault: a silent program keeps its device, and the sound server its stream, for good.
