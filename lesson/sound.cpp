@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -311,7 +312,7 @@ struct SdlSound::Shared
     bool pending = false;
     bool listening = false;
     bool listenChanged = false;
-    std::function<void(const Take &)> report;
+    std::vector<Take> reports;
     bool quit = false;
     bool finished = false;
     bool deviceOpen = false;
@@ -334,17 +335,19 @@ struct SdlSound::Shared
             const Clock::time_point when = this->asked;
             const bool listenNow = std::exchange(listenChanged, false);
             const bool listen = listening;
-            const auto tell = report;
             lock.unlock();
             if (asked)
                 player.play(file, instead, when);
             else
                 player.watch();
+            std::optional<Take> take;
             if (listenNow && listen && !player.isCapturing())
-                tell(Take { player.openCapture() ? Take::Open : Take::Failed, {} });
+                take = Take { player.openCapture() ? Take::Open : Take::Failed, {} };
             else if (listenNow && !listen)
-                tell(Take { Take::Done, player.closeCapture() });
+                take = Take { Take::Done, player.closeCapture() };
             lock.lock();
+            if (take)
+                reports.push_back(std::move(*take));
             deviceOpen = player.isOpen();
         }
         lock.unlock();
@@ -393,20 +396,23 @@ void SdlSound::suona(const QString &file, const QString &standIn)
     m_shared->wake.notify_all();
 }
 
-void SdlSound::listen(bool on, std::function<void(const Take &)> report)
+void SdlSound::listen(bool on)
 {
     start();
+    const std::lock_guard lock(m_shared->mutex);
     if (!m_thread) {
-        if (report)
-            report(Take { on ? Take::Failed : Take::Done, {} });
+        m_shared->reports.push_back(Take { on ? Take::Failed : Take::Done, {} });
         return;
     }
-    const std::lock_guard lock(m_shared->mutex);
     m_shared->listening = on;
     m_shared->listenChanged = true;
-    if (report)
-        m_shared->report = std::move(report);
     m_shared->wake.notify_all();
+}
+
+std::vector<Take> SdlSound::microphone()
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return std::exchange(m_shared->reports, {});
 }
 
 bool SdlSound::stop(std::chrono::milliseconds patience)

@@ -3,7 +3,6 @@
 #include <QString>
 #include <SDL_audio.h>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -55,10 +54,11 @@ public:
     void suona(const QString &file, const QString &standIn = {}) override;
 
     // Records from the default microphone while ON, on the sound thread too, so that a sound
-    // server that does not answer never holds the caller. REPORT is called on the sound thread:
-    // Open once the microphone records, Failed where it cannot, Done with what it heard once it
-    // is closed again.
-    void listen(bool on, std::function<void(const Take &)> report = {});
+    // server that does not answer never holds the caller.
+    void listen(bool on);
+    // What the microphone did since last asked: Open once it records, Failed where it cannot,
+    // Done with what it heard once it is closed again.
+    std::vector<Take> microphone();
 
     // Ends the sound thread, waiting for it at most `patience`. False where it is stuck in a sound
     // server that does not answer: SDL is then left as it is, and the process must end without

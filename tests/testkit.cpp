@@ -21,6 +21,15 @@ void copyMedia(const QString &folder)
         QFile::copy(media.filePath(name), folder + u"/IMG/" + name);
 }
 
+QByteArray withOrientation6(const QByteArray &jpeg)
+{
+    // An APP1 segment right after the start marker: a big-endian TIFF header and one IFD entry,
+    // tag 0x0112 (orientation), one SHORT, 6.
+    const QByteArray exif(
+        "Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 32);
+    return "\xff\xd8\xff\xe1" + QByteArray(1, 0) + char(exif.size() + 2) + exif + jpeg.mid(2);
+}
+
 BoxCloser::BoxCloser()
     : m_boxes(std::make_shared<QList<SeenBox>>())
     , m_poll(std::make_unique<QTimer>())

@@ -12,6 +12,10 @@ QString builtMedia();
 // Copies the built media into FOLDER/IMG, making FOLDER as needed.
 void copyMedia(const QString &folder);
 
+// JPEG with EXIF's orientation 6, as a camera held upright writes it: to be turned 90 degrees
+// clockwise when shown.
+QByteArray withOrientation6(const QByteArray &jpeg);
+
 // A message box as the child saw it.
 struct SeenBox
 {

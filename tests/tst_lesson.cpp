@@ -304,12 +304,7 @@ void TestLesson::familyFirst_data()
     QBuffer jpeg;
     jpeg.open(QIODevice::WriteOnly);
     QVERIFY(photo.transformed(QTransform().rotate(-90)).save(&jpeg, "JPEG")); // stored lying down
-    // EXIF's orientation 6, as a camera held upright writes it: turn 90 degrees clockwise.
-    const QByteArray exif(
-        "Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 32);
-    const QByteArray turned
-        = "\xff\xd8\xff\xe1" + QByteArray(1, 0) + char(exif.size() + 2) + exif + jpeg.data().mid(2);
-    QTest::newRow("phone photo") << turned << QSize(195, 260);
+    QTest::newRow("phone photo") << testkit::withOrientation6(jpeg.data()) << QSize(195, 260);
     QTest::newRow("broken") << QByteArray("this is not a picture") << QSize();
     QTest::newRow("empty") << QByteArray() << QSize();
     QTest::newRow("a folder") << QByteArray("folder") << QSize();
