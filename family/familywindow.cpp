@@ -78,6 +78,14 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
 // A microphone still open is closed by the sound thread when it ends.
 FamilyWindow::~FamilyWindow() = default;
 
+void FamilyWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Without a window manager nobody else gives the window the keyboard.
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+}
+
 void FamilyWindow::keyPressEvent(QKeyEvent *event)
 {
     const int digit = digitOf(event);

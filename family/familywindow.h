@@ -35,6 +35,7 @@ public:
     void usePhoto(int digit, const QString &source);
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
 
