@@ -2,8 +2,10 @@
 // a bare Qt window doing the least it could; prints a table and one line of name=value figures.
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <signal.h>
 #include <unistd.h>
 
@@ -111,11 +114,11 @@ struct Running
     qint64 pid = 0;
 };
 
-Running start(const QString &program, const QProcessEnvironment &env)
+Running start(const QString &program, const QProcessEnvironment &env, const QStringList &args = {})
 {
     QProcess watch;
     watch.setProcessEnvironment(env);
-    watch.start(buildDir + u"/bench/xwatch", { QStringLiteral("map"), program });
+    watch.start(buildDir + u"/bench/xwatch", QStringList { QStringLiteral("map"), program } + args);
     watch.waitForFinished(30000);
     const QList<QByteArray> f = watch.readAllStandardOutput().trimmed().split(' ');
     Running r;
@@ -235,6 +238,83 @@ std::vector<double> keyToSound(const SoundServer &sound, int presses, int pauseM
     return latencies;
 }
 
+// A family folder as full as it gets: ten phone photos of 4000 x 3000 (about 4 MB each, as a
+// phone's are) and ten recordings (the installed words, copied).
+void fillFamilyFolder(const QString &data)
+{
+    const QString folder = data + u"/numeri/IMG";
+    QDir().mkpath(folder);
+    std::mt19937 random(20261207);
+    QImage photo(4000, 3000, QImage::Format_RGB32);
+    for (int d = 0; d <= 9; ++d) {
+        for (int y = 0; y < photo.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
+            for (int x = 0; x < photo.width(); ++x) {
+                const int grain = int(random() % 24);
+                line[x] = qRgb((x / 16 + grain + d * 25) & 255, (y / 12 + grain) & 255,
+                    ((x + y) / 20 + grain) & 255);
+            }
+        }
+        photo.save(folder + u'/' + QString::number(d) + u".jpg", "JPEG", 90);
+        QFile::copy(buildDir + u"/IMG/" + QString::number(d) + u".wav",
+            folder + u'/' + QString::number(d) + u".wav");
+    }
+}
+
+// The parent's window: key down to the microphone's stream on the server, release to the first
+// sound of the playback, and the streams still held once the key is up.
+struct Recording
+{
+    std::vector<double> open, playback;
+    int heldAfter = -1;
+};
+
+Recording recording(const SoundServer &sound, const QString &numeri, const QProcessEnvironment &env)
+{
+    Recording out;
+    const Running r = start(numeri, env, { QStringLiteral("--registra") });
+    Display *d = XOpenDisplay(nullptr);
+    if (r.pid <= 0 || !d)
+        return out;
+    QThread::msleep(1500);
+    const auto sourceOutputs = [&sound] {
+        return run(QStringLiteral("pactl"),
+            { QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("source-outputs") },
+            sound.environment())
+            .count('\n');
+    };
+    const KeyCode four = XKeysymToKeycode(d, XStringToKeysym("4"));
+    TimedRecorder recorder(sound);
+    recorder.started();
+    for (int i = 0; i < 5; ++i) {
+        recorder.read(1500);
+        const double down = recorder.nowMs();
+        XTestFakeKeyEvent(d, four, True, CurrentTime);
+        XFlush(d);
+        while (sourceOutputs() < 2 && recorder.nowMs() - down < 2000) { } // parec's and ours
+        out.open.push_back(recorder.nowMs() - down);
+        // A word into the sink, whose monitor is the microphone; then the key is let go.
+        run(QStringLiteral("sh"),
+            { QStringLiteral("-c"),
+                QStringLiteral("sox -n -t raw -r 22050 -e signed -b 16 -c 1 - synth 0.6 sine 300 "
+                               "vol 0.3 | pacat --raw --format=s16le --channels=1 --rate=22050 "
+                               "-d numeri_test") },
+            sound.environment());
+        recorder.read(300);
+        const double up = recorder.nowMs();
+        XTestFakeKeyEvent(d, four, False, CurrentTime);
+        XFlush(d);
+        recorder.read(1500);
+        const double heard = recorder.firstSoundAfter(up);
+        if (heard >= 0)
+            out.playback.push_back(heard - up);
+    }
+    out.heldAfter = int(sourceOutputs()) - 1;
+    XCloseDisplay(d);
+    stop(r);
+    return out;
+}
+
 QMap<QString, QString> keypressFigures(const QProcessEnvironment &env)
 {
     QProcess p;
@@ -267,17 +347,47 @@ int main(int argc, char *argv[])
     const QString numeri = qEnvironmentVariable("NUMERI_BENCH_PROGRAM", buildDir + u"/numeri");
     const QString floor = buildDir + u"/bench/numeri_floor";
 
-    // Start-up and memory once shown, the two programs taking turns.
-    std::vector<double> mapN, mapF, memN, memF;
+    QTemporaryDir familyData;
+    fillFamilyFolder(familyData.path());
+    QProcessEnvironment family = env;
+    family.insert(QStringLiteral("XDG_DATA_HOME"), familyData.path());
+
+    // Start-up and memory once shown, the programs taking turns: the lesson, the lesson with a
+    // full family folder, and the floor.
+    std::vector<double> mapN, mapF, memN, memF, mapP, memP;
     for (int i = 0; i < 7; ++i) {
-        for (bool ours : { true, false }) {
-            const Running r = start(ours ? numeri : floor, env);
+        for (int which = 0; which < 3; ++which) {
+            const Running r = start(which == 2 ? floor : numeri, which == 1 ? family : env);
             QThread::msleep(700);
-            (ours ? mapN : mapF).push_back(r.mapMs);
-            (ours ? memN : memF).push_back(double(peakKiB(r.pid)) / 1024);
+            (which == 0 ? mapN : which == 1 ? mapP : mapF).push_back(r.mapMs);
+            (which == 0 ? memN : which == 1 ? memP : memF).push_back(double(peakKiB(r.pid)) / 1024);
             stop(r);
         }
     }
+
+    // With the family's photos and words: key to screen and peak memory after 1000 digits, and key
+    // to sound.
+    std::vector<double> screenP, soundsP;
+    double hwm1000P = -1;
+    {
+        const Running r = start(numeri, family);
+        QThread::msleep(1500);
+        QStringList keys { QStringLiteral("keys"), r.window };
+        for (int d = 0; d <= 9; ++d)
+            keys << QString::number(d);
+        screenP = xwatch(family, keys << QStringLiteral("30"));
+        QString typed;
+        for (int i = 0; i < 1000; ++i)
+            typed += QString::number((i * 7) % 10);
+        run(QStringLiteral("xdotool"),
+            { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("3"), typed },
+            family);
+        QThread::msleep(500);
+        hwm1000P = double(peakKiB(r.pid)) / 1024;
+        soundsP = keyToSound(sound, 10);
+        stop(r);
+    }
+    const Recording rec = recording(sound, numeri, family);
 
     // Key to screen, 30 digits; peak memory after 1000 digits; a digit held down.
     std::vector<double> screenN, screenF;
@@ -371,16 +481,33 @@ int main(int argc, char *argv[])
     row("15 s after: program CPU, % of a core", idleCpuN, -1, "< 0.1");
     row("15 s after: server CPU, % of a core", idleCpuS, -1, "");
     row("first digit after silence, median of 3 (ms)", median(afterSilence), -1, "< 80");
+    std::printf("with a full family folder (ten 4000 x 3000 photos, ten words):\n");
+    row("start-up to first map, median of 7 (ms)", median(mapP), startF, "<= 1.05x floor");
+    row("peak memory once shown (MiB)", median(memP), memShownF, "<= floor + 10 MiB");
+    row("peak memory after 1000 digits (MiB)", hwm1000P, hwm1000F, "<= floor + 10 MiB");
+    row("key to screen, median of 30 (ms)", median(screenP), median(screenN),
+        "< 16.7, <= 2x the installed pictures'");
+    row("key to screen, max of 30 (ms)", maximum(screenP), -1, "");
+    row("key to sound, median of 10 (ms)", median(soundsP), -1, "< 40");
+    std::printf("the parent's window (numeri --registra), 5 words held:\n");
+    row("key down to the microphone recording, median (ms)", median(rec.open), -1, "< 50");
+    row("key down to the microphone recording, max (ms)", maximum(rec.open), -1, "");
+    row("release to the playback heard, median (ms)", median(rec.playback), -1, "< 200");
+    row("release to the playback heard, max (ms)", maximum(rec.playback), -1, "");
+    row("microphone streams held once the keys are up", rec.heldAfter, -1, "0");
 
-    std::printf("startup_ms=%.2f floor_startup_ms=%.2f startup_ratio=%.2f peak_mib=%.1f "
-                "floor_peak_mib=%.1f "
-                "peak_1000_mib=%.1f floor_peak_1000_mib=%.1f key_screen_median_ms=%.2f "
-                "key_screen_max_ms=%.2f "
-                "floor_key_screen_median_ms=%.2f hold_settle_ms=%.2f key_sound_median_ms=%.2f "
-                "keypress_digit_median_ms=%s keypress_digit_p99_ms=%s keypress_repeat_median_ms=%s "
-                "keypress_other_to_box_median_ms=%s nosound_digit_p99_ms=%s hung_digit_p99_ms=%s "
-                "idle_streams=%d idle_cpu_percent=%.2f idle_server_cpu_percent=%.2f "
-                "key_sound_after_silence_ms=%.2f\n",
+    std::printf(
+        "startup_ms=%.2f floor_startup_ms=%.2f startup_ratio=%.2f peak_mib=%.1f "
+        "floor_peak_mib=%.1f "
+        "peak_1000_mib=%.1f floor_peak_1000_mib=%.1f key_screen_median_ms=%.2f "
+        "key_screen_max_ms=%.2f "
+        "floor_key_screen_median_ms=%.2f hold_settle_ms=%.2f key_sound_median_ms=%.2f "
+        "keypress_digit_median_ms=%s keypress_digit_p99_ms=%s keypress_repeat_median_ms=%s "
+        "keypress_other_to_box_median_ms=%s nosound_digit_p99_ms=%s hung_digit_p99_ms=%s "
+        "idle_streams=%d idle_cpu_percent=%.2f idle_server_cpu_percent=%.2f "
+        "key_sound_after_silence_ms=%.2f family_startup_ratio=%.2f family_peak_1000_mib=%.1f "
+        "family_key_screen_median_ms=%.2f family_key_sound_median_ms=%.2f "
+        "record_open_median_ms=%.2f record_playback_median_ms=%.2f record_streams_after=%d\n",
         startN, startF, startN / startF, memShownN, memShownF, hwm1000N, hwm1000F, median(screenN),
         maximum(screenN), median(screenF), holdN, median(sounds),
         qPrintable(k.value(QStringLiteral("keypress_digit_median_ms"))),
@@ -389,6 +516,7 @@ int main(int argc, char *argv[])
         qPrintable(k.value(QStringLiteral("keypress_other_to_box_median_ms"))),
         qPrintable(ks.value(QStringLiteral("keypress_digit_p99_ms"))),
         qPrintable(kh.value(QStringLiteral("keypress_digit_p99_ms"))), idleStreams, idleCpuN,
-        idleCpuS, median(afterSilence));
+        idleCpuS, median(afterSilence), median(mapP) / startF, hwm1000P, median(screenP),
+        median(soundsP), median(rec.open), median(rec.playback), rec.heldAfter);
     return 0;
 }
