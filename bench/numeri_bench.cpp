@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QThread>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -284,6 +285,13 @@ Recording recording(const SoundServer &sound, const QString &numeri, const QProc
             .count('\n');
     };
     const KeyCode four = XKeysymToKeycode(d, XStringToKeysym("4"));
+    QTemporaryFile word; // 0.6 s of a steady tone, as raw samples
+    std::vector<qint16> tone(size_t(22050 * 0.6));
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = qint16(9000 * std::sin(double(i) * 0.085));
+    word.open();
+    word.write(reinterpret_cast<const char *>(tone.data()), qint64(tone.size() * 2));
+    word.flush();
     TimedRecorder recorder(sound);
     recorder.started();
     for (int i = 0; i < 5; ++i) {
@@ -294,11 +302,10 @@ Recording recording(const SoundServer &sound, const QString &numeri, const QProc
         while (sourceOutputs() < 2 && recorder.nowMs() - down < 2000) { } // parec's and ours
         out.open.push_back(recorder.nowMs() - down);
         // A word into the sink, whose monitor is the microphone; then the key is let go.
-        run(QStringLiteral("sh"),
-            { QStringLiteral("-c"),
-                QStringLiteral("sox -n -t raw -r 22050 -e signed -b 16 -c 1 - synth 0.6 sine 300 "
-                               "vol 0.3 | pacat --raw --format=s16le --channels=1 --rate=22050 "
-                               "-d numeri_test") },
+        run(QStringLiteral("pacat"),
+            { QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
+                QStringLiteral("--channels=1"), QStringLiteral("--rate=22050"),
+                QStringLiteral("-d"), QStringLiteral("numeri_test"), word.fileName() },
             sound.environment());
         recorder.read(300);
         const double up = recorder.nowMs();

@@ -142,6 +142,11 @@ private:
     // A key that opens the warning box proves the window answers; Return closes the box.
     bool answersWithBox(const QString &key);
     double ownLength(const QString &digit) const;
+    // The menu entry installed with the program.
+    QString menuEntry() const
+    {
+        return QFileInfo(m_executable).path() + u"/../share/applications/org.numeri.numeri.desktop";
+    }
 
     QTemporaryDir m_prefix;
     QString m_executable;
@@ -151,12 +156,16 @@ private:
 
 void TestEndToEnd::initTestCase()
 {
+#ifdef NUMERI_INSTALLED_PROGRAM // the package's own test: the program as the package installed it
+    m_executable = QStringLiteral(NUMERI_INSTALLED_PROGRAM);
+#else
     // Installed as a parent would, under a folder whose name is not plain ASCII, and started
     // through the link on the PATH.
     const QString prefix = m_prefix.filePath(QStringLiteral("prefisso con spazi é ж 数字"));
     run({ QStringLiteral(NUMERI_CMAKE), QStringLiteral("--install"),
         QStringLiteral(NUMERI_BUILD_DIR), QStringLiteral("--prefix"), prefix });
     m_executable = prefix + u"/bin/numeri";
+#endif
     QVERIFY(QFileInfo(m_executable).isSymLink());
     // The pointer off the window: without a window manager only the program gives itself the keys.
     run(words("xdotool mousemove 799 699"));
@@ -202,7 +211,7 @@ bool TestEndToEnd::answersWithBox(const QString &key)
 double TestEndToEnd::ownLength(const QString &digit) const
 {
     const std::vector<Uint8> pcm
-        = lesson::decodeWav(QStringLiteral(NUMERI_BUILD_DIR "/IMG/") + digit + u".wav");
+        = lesson::decodeWav(QFileInfo(m_executable).canonicalPath() + u"/IMG/" + digit + u".wav");
     return SoundServer::span(
         reinterpret_cast<const qint16 *>(pcm.data()), qsizetype(pcm.size() / 2));
 }
@@ -211,7 +220,7 @@ double TestEndToEnd::ownLength(const QString &digit) const
 // installed link; a dead key's character ignored; the window's class not the menu entry's.
 void TestEndToEnd::lesson()
 {
-    QFile entry(QStringLiteral(NUMERI_SOURCE_DIR "/packaging/org.numeri.numeri.desktop"));
+    QFile entry(menuEntry());
     QVERIFY(entry.open(QIODevice::ReadOnly));
     const QByteArray text = entry.readAll();
     const QByteArray wmClass = text.mid(text.indexOf("StartupWMClass=") + 15).split('\n').value(0);
@@ -279,7 +288,7 @@ void TestEndToEnd::killedServerComesBack()
 // not playing the family's word; Esc not ending the parent's window with 0.
 void TestEndToEnd::familyVoice()
 {
-    QFile entry(QStringLiteral(NUMERI_SOURCE_DIR "/packaging/org.numeri.numeri.desktop"));
+    QFile entry(menuEntry());
     QVERIFY(entry.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(entry.readAll());
     const qsizetype action = text.indexOf(u"[Desktop Action registra]");
