@@ -84,6 +84,8 @@ void FamilyWindow::showEvent(QShowEvent *event)
     // Without a window manager nobody else gives the window the keyboard.
     activateWindow();
     setFocus(Qt::ActiveWindowFocusReason);
+    // The sound system loaded once the window is up, so that the first key held records at once.
+    QTimer::singleShot(0, this, [this] { m_sound.start(); });
 }
 
 void FamilyWindow::keyPressEvent(QKeyEvent *event)

@@ -2,8 +2,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTest>
 
 namespace testkit {
@@ -21,13 +23,21 @@ void copyMedia(const QString &folder)
         QFile::copy(media.filePath(name), folder + u"/IMG/" + name);
 }
 
-QByteArray withOrientation6(const QByteArray &jpeg)
+QByteArray phonePhoto()
 {
+    QImage photo(3000, 4000, QImage::Format_RGB32);
+    photo.fill(Qt::red);
+    for (int y = 2000; y < 4000; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(photo.scanLine(y)), 3000, qRgb(0, 0, 255));
+    QBuffer jpeg;
+    jpeg.open(QIODevice::WriteOnly);
+    photo.transformed(QTransform().rotate(-90)).save(&jpeg, "JPEG");
     // An APP1 segment right after the start marker: a big-endian TIFF header and one IFD entry,
     // tag 0x0112 (orientation), one SHORT, 6.
     const QByteArray exif(
         "Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 32);
-    return "\xff\xd8\xff\xe1" + QByteArray(1, 0) + char(exif.size() + 2) + exif + jpeg.mid(2);
+    return "\xff\xd8\xff\xe1" + QByteArray(1, 0) + char(exif.size() + 2) + exif
+        + jpeg.data().mid(2);
 }
 
 BoxCloser::BoxCloser()

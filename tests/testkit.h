@@ -12,9 +12,9 @@ QString builtMedia();
 // Copies the built media into FOLDER/IMG, making FOLDER as needed.
 void copyMedia(const QString &folder);
 
-// JPEG with EXIF's orientation 6, as a camera held upright writes it: to be turned 90 degrees
-// clockwise when shown.
-QByteArray withOrientation6(const QByteArray &jpeg);
+// A phone's photo of 3000 x 4000, upright red above and blue below, as a camera held upright
+// writes it: stored lying down, with EXIF's orientation 6 (turn 90 degrees clockwise to show).
+QByteArray phonePhoto();
 
 // A message box as the child saw it.
 struct SeenBox

@@ -6,7 +6,6 @@
 #include "shell/application.h"
 #include "testkit.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -216,14 +215,7 @@ void TestFamily::recording()
 void TestFamily::photo_data()
 {
     QTest::addColumn<QByteArray>("chosen");
-    QImage photo(3000, 4000, QImage::Format_RGB32); // upright: red above, blue below
-    photo.fill(Qt::red);
-    for (int y = 2000; y < 4000; ++y)
-        std::fill_n(reinterpret_cast<QRgb *>(photo.scanLine(y)), 3000, qRgb(0, 0, 255));
-    QBuffer jpeg;
-    jpeg.open(QIODevice::WriteOnly);
-    QVERIFY(photo.transformed(QTransform().rotate(-90)).save(&jpeg, "JPEG")); // lying down
-    QTest::newRow("a phone's photo") << testkit::withOrientation6(jpeg.data());
+    QTest::newRow("a phone's photo") << testkit::phonePhoto();
     QTest::newRow("not a picture") << QByteArray("this is not a picture");
 }
 

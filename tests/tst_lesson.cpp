@@ -5,7 +5,6 @@
 #include "shell/form1.h"
 #include "testkit.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QEventLoop>
 #include <QInputMethodEvent>
@@ -297,14 +296,7 @@ void TestLesson::familyFirst_data()
 {
     QTest::addColumn<QByteArray>("content"); // what stands in the family's folder as 3.jpg
     QTest::addColumn<QSize>("shown"); // the size the family's picture shows at; empty: installed
-    QImage photo(3000, 4000, QImage::Format_RGB32); // upright: red above, blue below
-    photo.fill(Qt::red);
-    for (int y = 2000; y < 4000; ++y)
-        std::fill_n(reinterpret_cast<QRgb *>(photo.scanLine(y)), 3000, qRgb(0, 0, 255));
-    QBuffer jpeg;
-    jpeg.open(QIODevice::WriteOnly);
-    QVERIFY(photo.transformed(QTransform().rotate(-90)).save(&jpeg, "JPEG")); // stored lying down
-    QTest::newRow("phone photo") << testkit::withOrientation6(jpeg.data()) << QSize(195, 260);
+    QTest::newRow("phone photo") << testkit::phonePhoto() << QSize(195, 260);
     QTest::newRow("broken") << QByteArray("this is not a picture") << QSize();
     QTest::newRow("empty") << QByteArray() << QSize();
     QTest::newRow("a folder") << QByteArray("folder") << QSize();
