@@ -189,17 +189,21 @@ public:
         }
     }
     double nowMs() const { return m_clock.nsecsElapsed() / 1e6; }
-    // The first moment after `fromMs` at which a 10 ms window is not silent.
-    double firstSoundAfter(double fromMs) const
+    // The first moment after `fromMs` at which a 10 ms window is not silent; with `onset`, the
+    // first that follows a silent one, so that a sound still dying away at `fromMs` is not taken.
+    double firstSoundAfter(double fromMs, bool onset = false) const
     {
         const size_t window = 220;
+        bool quiet = !onset;
         for (size_t at = size_t(std::max(0.0, (fromMs - m_anchor) * 22.05));
              at + window <= m_samples.size(); at += 22) {
             double sum = 0;
             for (size_t i = at; i < at + window; ++i)
                 sum += double(m_samples[i]) * m_samples[i];
-            if (std::sqrt(sum / window) > 0.01 * 32768)
+            const bool loud = std::sqrt(sum / window) > 0.01 * 32768;
+            if (loud && quiet)
                 return m_anchor + at / 22.05;
+            quiet = quiet || !loud;
         }
         return -1;
     }
@@ -312,7 +316,7 @@ Recording recording(const SoundServer &sound, const QString &numeri, const QProc
         XTestFakeKeyEvent(d, four, False, CurrentTime);
         XFlush(d);
         recorder.read(1500);
-        const double heard = recorder.firstSoundAfter(up);
+        const double heard = recorder.firstSoundAfter(up, true);
         if (heard >= 0)
             out.playback.push_back(heard - up);
     }
