@@ -5,7 +5,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QSaveFile>
 
 namespace family {
@@ -56,12 +55,9 @@ bool photoFiles(const QString &source, QByteArray *plain, QByteArray *twice, QSt
     reader.setAutoTransform(true);
     const QSize box = lesson::pictureBox * 2;
     // Decoded no larger than it is shown: a phone's photo is many times the box.
-    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    const QSize upright = turned ? reader.size().transposed() : reader.size();
-    if (upright.width() > box.width() && upright.height() > box.height()) {
-        const QSize cover = upright.scaled(box, Qt::KeepAspectRatioByExpanding);
-        reader.setScaledSize(turned ? cover.transposed() : cover);
-    }
+    const QSize upright = lesson::uprightSize(reader);
+    if (upright.width() > box.width() && upright.height() > box.height())
+        lesson::decodeUprightAt(reader, upright.scaled(box, Qt::KeepAspectRatioByExpanding));
     QImage photo = reader.read();
     if (photo.isNull()) {
         *reason = reader.errorString();

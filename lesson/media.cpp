@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QStandardPaths>
 
@@ -27,6 +26,24 @@ bool endsLikeJpeg(const QString &file)
 constexpr qint64 largePicture = 256 * 1024;
 } // namespace
 
+namespace {
+bool turned(const QImageReader &reader)
+{
+    return reader.transformation() & QImageIOHandler::TransformationRotate90;
+}
+} // namespace
+
+QSize uprightSize(const QImageReader &reader)
+{
+    return turned(reader) ? reader.size().transposed() : reader.size();
+}
+
+void decodeUprightAt(QImageReader &reader, const QSize &size)
+{
+    // The reader scales what it decodes before it turns it.
+    reader.setScaledSize(turned(reader) ? size.transposed() : size);
+}
+
 QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString *reason)
 {
     // Checked first: reading a FIFO or a device would block the window.
@@ -47,17 +64,14 @@ QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString 
         *reason = QStringLiteral("il file JPEG è troncato");
         return {};
     }
-    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    const QSize stored = reader.size();
-    const QSize upright = turned ? stored.transposed() : stored;
+    const QSize upright = uprightSize(reader);
     // A picture larger than the box is decoded straight to the size it is shown at, in the
     // screen's pixels; one that fits keeps its own pixels.
     int ratio = fileRatio;
     if (upright.width() > pictureBox.width() * fileRatio
         || upright.height() > pictureBox.height() * fileRatio) {
         ratio = screenRatio;
-        const QSize fit = upright.scaled(pictureBox * ratio, Qt::KeepAspectRatio);
-        reader.setScaledSize(turned ? fit.transposed() : fit);
+        decodeUprightAt(reader, upright.scaled(pictureBox * ratio, Qt::KeepAspectRatio));
     }
     QImage picture = reader.read();
     if (picture.isNull())

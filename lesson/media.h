@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <QImageReader>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,12 @@ inline constexpr QSize pictureBox(460, 260);
 // scaled, so a phone's photo costs little more than a card. Null, with the reason, where FILE
 // cannot be shown; never blocks on a FIFO or a device node.
 QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString *reason);
+
+// READER's picture as it is shown, its EXIF orientation applied (setAutoTransform): turned a
+// quarter, its width and height swap.
+QSize uprightSize(const QImageReader &reader);
+// Asks READER to decode straight to SIZE, given as the picture is shown upright.
+void decodeUprightAt(QImageReader &reader, const QSize &size);
 
 // Where a family keeps its own recordings and photos, under the installed IMG folder's names:
 // each file there is used in place of the installed one.
