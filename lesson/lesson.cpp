@@ -76,11 +76,15 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
 
 void Lesson::readAhead()
 {
+    // What a key on this screen will show: the @2x photos only where the screen is scaled.
+    const int ratio = screenRatio();
     QStringList files;
-    for (char d = '0'; d <= '9'; ++d)
-        files << m_family + u'/' + QLatin1Char(d) + u".jpg"
-              << m_family + u'/' + QLatin1Char(d) + u"@2x.jpg";
-    m_pictures.readAhead(files, screenRatio());
+    for (char d = '0'; d <= '9'; ++d) {
+        files << m_family + u'/' + QLatin1Char(d) + u".jpg";
+        if (ratio > 1)
+            files << m_family + u'/' + QLatin1Char(d) + u"@2x.jpg";
+    }
+    m_pictures.readAhead(files, ratio);
 }
 
 int Lesson::screenRatio() const
