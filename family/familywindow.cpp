@@ -28,6 +28,10 @@ const char *const words[]
 constexpr qint64 shortestPress = 300;
 // How long the microphone may take to open or to close before the parent is told.
 constexpr auto patience = 1s;
+// X11 repeats a held key as a release and a press sent together, and Qt, which tells such a pair
+// from a real release only when both have reached it, sometimes passes it on as real. A press
+// coming this soon after a release is that pair: the key never left.
+constexpr auto repeatPair = 50ms;
 const QString nothingChanged = QStringLiteral(" Non è cambiato niente.");
 
 int digitOf(const QKeyEvent *event)
@@ -50,7 +54,8 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
         row->setupUi(widget);
         row->digit->setText(QString::number(d));
         connect(row->digit, &QPushButton::pressed, this, [this, d] { startRecording(d); });
-        connect(row->digit, &QPushButton::released, this, &FamilyWindow::stopRecording);
+        connect(
+            row->digit, &QPushButton::released, this, [this] { stopRecording(m_held.elapsed()); });
         connect(row->choosePhoto, &QPushButton::clicked, this, [this, d] { choosePhoto(d); });
         connect(row->programVoice, &QPushButton::clicked, this, [this, d] {
             forget(d, { QStringLiteral(".wav") },
@@ -70,6 +75,9 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     m_noAnswer.setSingleShot(true);
     m_noAnswer.setInterval(patience);
     connect(&m_noAnswer, &QTimer::timeout, this, &FamilyWindow::giveUp);
+    m_release.setSingleShot(true);
+    m_release.setInterval(repeatPair);
+    connect(&m_release, &QTimer::timeout, this, [this] { stopRecording(m_heldMs); });
     // The keys are the window's own: no button may keep them.
     setFocusPolicy(Qt::StrongFocus);
     setFocus();
@@ -93,6 +101,8 @@ void FamilyWindow::keyPressEvent(QKeyEvent *event)
     const int digit = digitOf(event);
     if (event->key() == Qt::Key_Escape)
         close();
+    else if (digit >= 0 && !event->isAutoRepeat() && digit == m_digit && m_release.isActive())
+        m_release.stop();
     else if (digit >= 0 && !event->isAutoRepeat())
         startRecording(digit);
     else if (digit < 0)
@@ -102,9 +112,10 @@ void FamilyWindow::keyPressEvent(QKeyEvent *event)
 void FamilyWindow::keyReleaseEvent(QKeyEvent *event)
 {
     // A held key repeats as releases and presses of its own; only the last release counts.
-    if (digitOf(event) == m_digit && !event->isAutoRepeat())
-        stopRecording();
-    else
+    if (digitOf(event) == m_digit && !event->isAutoRepeat()) {
+        m_heldMs = m_held.elapsed();
+        m_release.start();
+    } else
         QWidget::keyReleaseEvent(event);
 }
 
@@ -125,11 +136,11 @@ void FamilyWindow::startRecording(int digit)
             .arg(QLatin1String(words[digit])));
 }
 
-void FamilyWindow::stopRecording()
+void FamilyWindow::stopRecording(qint64 heldMs)
 {
     if (m_microphone != Microphone::Opening && m_microphone != Microphone::Open)
         return;
-    m_heldMs = m_held.elapsed();
+    m_heldMs = heldMs;
     m_microphone = Microphone::Closing;
     m_sound.listen(false);
     if (!m_gaveUp)

@@ -43,7 +43,7 @@ private:
     enum class Microphone { Closed, Opening, Open, Closing };
 
     void startRecording(int digit);
-    void stopRecording();
+    void stopRecording(qint64 heldMs);
     void listenToMicrophone();
     void giveUp();
     void keep(int digit, const std::vector<qint16> &heard, qint64 heldMs);
@@ -65,6 +65,7 @@ private:
     qint64 m_heldMs = 0;
     QTimer m_poll; // looks at the microphone while a take is under way
     QTimer m_noAnswer; // gives a take up when the microphone does not answer
+    QTimer m_release; // ends a take held on the keyboard, unless the key turns out still held
 };
 
 } // namespace family
