@@ -24,9 +24,7 @@ bool endsLikeJpeg(const QString &file)
 // A JPEG this large takes longer to read than a frame lasts, even decoded scaled: its every byte
 // must still be unpacked. The cards and the photos the parent's window saves are far smaller.
 constexpr qint64 largePicture = 256 * 1024;
-} // namespace
 
-namespace {
 bool turned(const QImageReader &reader)
 {
     return reader.transformation() & QImageIOHandler::TransformationRotate90;

@@ -35,9 +35,7 @@ protected:
 private:
     std::function<void()> m_then;
 };
-} // namespace
 
-namespace {
 const char help[] = "Uso: numeri [OPZIONE]\n"
                     "Ti insegno i numeri fino a 9: il bambino preme un tasto, vede la cifra, sente "
                     "il suo nome e conta le figure.\n"
