@@ -1,18 +1,11 @@
 #include "lesson/sound.h"
 
-#include <QFile>
-#include <SDL.h>
-#include <bit>
-#include <cerrno>
+#include "lesson/sdl.h"
+
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <mutex>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace lesson {
 
@@ -20,8 +13,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// A spoken word is well under a second; anything bigger is not one of ours and is not read.
-constexpr off_t largestRecording = 16 * 1024 * 1024;
 // Small device buffers keep the key-to-sound delay and the tail of a cut-short word short.
 constexpr Uint16 deviceSamples = 512;
 // How often the sound thread looks at an open device.
@@ -33,99 +24,6 @@ constexpr auto stalledAfter = 400ms;
 constexpr auto idleAfter = 3s;
 // A word asked for longer ago than this, while the server did not answer, is no longer wanted.
 constexpr auto staleAfter = 1s;
-
-// SDL is loaded when first needed, not linked: Debian's SDL brings some thirty libraries (codecs,
-// Wayland, DRM) whose loading would delay the window's first appearance by about 10 ms.
-#define NUMERI_SDL_FUNCTIONS(F)                                                                    \
-    F(SDL_SetHint)                                                                                 \
-    F(SDL_InitSubSystem)                                                                           \
-    F(SDL_QuitSubSystem)                                                                           \
-    F(SDL_Quit)                                                                                    \
-    F(SDL_CreateThread)                                                                            \
-    F(SDL_WaitThread)                                                                              \
-    F(SDL_DetachThread)                                                                            \
-    F(SDL_OpenAudioDevice)                                                                         \
-    F(SDL_CloseAudioDevice)                                                                        \
-    F(SDL_GetAudioDeviceStatus)                                                                    \
-    F(SDL_PauseAudioDevice)                                                                        \
-    F(SDL_ClearQueuedAudio)                                                                        \
-    F(SDL_QueueAudio)                                                                              \
-    F(SDL_GetQueuedAudioSize)                                                                      \
-    F(SDL_DequeueAudio)                                                                            \
-    F(SDL_RWFromConstMem)                                                                          \
-    F(SDL_LoadWAV_RW)                                                                              \
-    F(SDL_FreeWAV)                                                                                 \
-    F(SDL_NewAudioStream)                                                                          \
-    F(SDL_AudioStreamPut)                                                                          \
-    F(SDL_AudioStreamFlush)                                                                        \
-    F(SDL_AudioStreamAvailable)                                                                    \
-    F(SDL_AudioStreamGet)                                                                          \
-    F(SDL_FreeAudioStream)
-
-struct SdlLibrary
-{
-#define NUMERI_SDL_POINTER(name) decltype(&::name) name = nullptr;
-    NUMERI_SDL_FUNCTIONS(NUMERI_SDL_POINTER)
-#undef NUMERI_SDL_POINTER
-};
-
-// The loaded library, or null where it cannot be had: then every sound is silence.
-const SdlLibrary *sdl()
-{
-    static const SdlLibrary *const loaded = []() -> const SdlLibrary * {
-        void *handle = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return nullptr;
-        static SdlLibrary library;
-        bool complete = true;
-#define NUMERI_SDL_RESOLVE(name)                                                                   \
-    library.name = std::bit_cast<decltype(&::name)>(dlsym(handle, #name));                         \
-    complete = complete && library.name;
-        NUMERI_SDL_FUNCTIONS(NUMERI_SDL_RESOLVE)
-#undef NUMERI_SDL_RESOLVE
-        if (!complete)
-            return nullptr;
-        // SDL's audio pulls in its event subsystem, whose signal handlers would turn SIGTERM and
-        // SIGINT into events that nobody reads: the program could then no longer be stopped.
-        library.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        return &library;
-    }();
-    return loaded;
-}
-
-const QString notThere = QStringLiteral("il file non esiste");
-
-// Read without Qt, as it runs on the sound thread; opened without blocking and then checked to be
-// a regular file, because a FIFO or device named like a recording would never give an end.
-QByteArray readRecording(const QString &file, QString *reason)
-{
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *reason = errno == ENOENT ? notThere : QString::fromLocal8Bit(std::strerror(errno));
-        return {};
-    }
-    QByteArray bytes;
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *reason = QStringLiteral("non è un file regolare");
-    } else if (st.st_size > largestRecording) {
-        *reason = QStringLiteral("troppo grande per una parola");
-    } else {
-        bytes.resize(qsizetype(st.st_size));
-        qsizetype got = 0;
-        ssize_t n = 0;
-        while (got < bytes.size()
-            && (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
-            got += n;
-        bytes.resize(got);
-        if (bytes.isEmpty())
-            *reason = QStringLiteral("il file è vuoto");
-    }
-    ::close(fd);
-    return bytes;
-}
 
 // The output device and what plays on it; lives on the sound thread alone.
 class Player
@@ -440,49 +338,6 @@ bool SdlSound::hasDevice() const
 {
     const std::lock_guard lock(m_shared->mutex);
     return m_shared->deviceOpen;
-}
-
-std::vector<Uint8> decodeWav(const QString &file, QString *reason)
-{
-    QString ignored;
-    reason = reason ? reason : &ignored;
-    const SdlLibrary *lib = sdl();
-    if (!lib) {
-        *reason = QStringLiteral("manca la libreria SDL");
-        return {};
-    }
-    const QByteArray bytes = readRecording(file, reason);
-    if (bytes.isEmpty())
-        return {};
-
-    SDL_AudioSpec spec {};
-    Uint8 *samples = nullptr;
-    Uint32 length = 0;
-    if (!lib->SDL_LoadWAV_RW(lib->SDL_RWFromConstMem(bytes.constData(), int(bytes.size())), 1,
-            &spec, &samples, &length)) {
-        *reason = QStringLiteral("non è una registrazione WAV");
-        return {};
-    }
-    const std::unique_ptr<Uint8, decltype(lib->SDL_FreeWAV)> wav(samples, lib->SDL_FreeWAV);
-
-    const std::unique_ptr<SDL_AudioStream, decltype(lib->SDL_FreeAudioStream)> stream(
-        lib->SDL_NewAudioStream(
-            spec.format, spec.channels, spec.freq, playFormat, playChannels, playRate),
-        lib->SDL_FreeAudioStream);
-    // SDL's resampler holds back the last few tens of milliseconds even when flushed; the
-    // silence behind the word is what stays behind instead.
-    const std::vector<Uint8> tail(
-        size_t(spec.freq / 10) * spec.channels * (SDL_AUDIO_BITSIZE(spec.format) / 8),
-        spec.silence);
-    if (!stream || lib->SDL_AudioStreamPut(stream.get(), wav.get(), int(length)) != 0
-        || (spec.freq != playRate
-            && lib->SDL_AudioStreamPut(stream.get(), tail.data(), int(tail.size())) != 0)
-        || lib->SDL_AudioStreamFlush(stream.get()) != 0)
-        return {};
-    std::vector<Uint8> converted(size_t(lib->SDL_AudioStreamAvailable(stream.get())));
-    const int got = lib->SDL_AudioStreamGet(stream.get(), converted.data(), int(converted.size()));
-    converted.resize(size_t(std::max(got, 0)));
-    return converted;
 }
 
 } // namespace lesson

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lesson/wav.h"
+
 #include <QString>
 #include <SDL_audio.h>
 #include <chrono>
@@ -20,15 +22,6 @@ public:
     // given it plays in place of a FILE that cannot be (the installed word for a family's).
     virtual void suona(const QString &file, const QString &standIn = {}) = 0;
 };
-
-// The format every recording is converted to and played in: a spoken word needs no more.
-inline constexpr int playRate = 22050;
-inline constexpr SDL_AudioFormat playFormat = AUDIO_S16SYS;
-inline constexpr Uint8 playChannels = 1;
-
-// The samples of a WAV file in the play format; empty, with the reason where asked, for anything
-// that is not a playable WAV file of reasonable size. Never blocks on a FIFO or device node.
-std::vector<Uint8> decodeWav(const QString &file, QString *reason = nullptr);
 
 // What the microphone has done, as SdlSound::listen reports it.
 struct Take
