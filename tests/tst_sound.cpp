@@ -54,6 +54,7 @@ class TestSound : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void recording_data();
     void recording();
     void playing_data();
@@ -102,6 +103,13 @@ void TestSound::recording()
     // Resampling may keep some of the silence put behind a word, never lose its end.
     QVERIFY2(got >= seconds - 0.002 && got <= seconds + (seconds > 0 ? 0.1 : 0),
         qPrintable(QString::number(got)));
+}
+
+// Fault: a case judged by what the one before it played. Each device opened truncates the file
+// only once it opens, and until then the last case's word still stands in it.
+void TestSound::init()
+{
+    QFile::remove(m_dir.filePath(QStringLiteral("device.raw")));
 }
 
 QByteArray TestSound::played() const
