@@ -3,7 +3,6 @@
 #include "lesson/sdl.h"
 
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <optional>
 
@@ -54,8 +53,8 @@ public:
         if (m_word.empty() && !standIn.isEmpty()) {
             // A family without its own word for this digit is the usual case, not worth a line.
             if (reason != notThere)
-                std::fprintf(stderr, "numeri: registrazione non usata, %s: %s\n",
-                    qUtf8Printable(file), qUtf8Printable(reason));
+                qWarning("numeri: registrazione non usata, %s: %s", qUtf8Printable(file),
+                    qUtf8Printable(reason));
             m_word = decodeWav(standIn);
         }
         m_asked = asked;
@@ -89,9 +88,7 @@ public:
     void closeAll()
     {
         closeDevice();
-        if (m_capture)
-            m_lib.SDL_CloseAudioDevice(m_capture);
-        m_capture = 0;
+        closeCapture();
         if (m_subsystem)
             m_lib.SDL_QuitSubSystem(SDL_INIT_AUDIO);
         m_subsystem = false;
@@ -113,20 +110,28 @@ public:
         return m_capturing;
     }
 
-    // Closes the microphone and gives what it recorded.
-    std::vector<qint16> closeCapture()
+    // Stops the microphone and gives what it recorded. Its device is closed by closeCapture, which
+    // can take a second or more on a sound server, so what it heard need not wait for that.
+    std::vector<qint16> stopCapture()
     {
         std::vector<qint16> samples;
         if (m_capture) {
+            m_lib.SDL_PauseAudioDevice(m_capture, 1);
             samples.resize(m_lib.SDL_GetQueuedAudioSize(m_capture) / sizeof(qint16));
             samples.resize(m_lib.SDL_DequeueAudio(
                                m_capture, samples.data(), Uint32(samples.size() * sizeof(qint16)))
                 / sizeof(qint16));
-            m_lib.SDL_CloseAudioDevice(m_capture);
         }
-        m_capture = 0;
         m_capturing = false;
         return samples;
+    }
+
+    void closeCapture()
+    {
+        if (m_capture)
+            m_lib.SDL_CloseAudioDevice(m_capture);
+        m_capture = 0;
+        m_capturing = false;
     }
 
 private:
@@ -238,14 +243,21 @@ struct SdlSound::Shared
                 player.play(file, instead, when);
             else
                 player.watch();
-            std::optional<Take> take;
-            if (listenNow && listen && !player.isCapturing())
-                take = Take { player.openCapture() ? Take::Open : Take::Failed, {} };
-            else if (listenNow && !listen)
-                take = Take { Take::Done, player.closeCapture() };
+            // A take ends with what it heard, also where the microphone never opened, and before
+            // a new one begins where the window asked for both before this thread looked.
+            if (listenNow && (player.isCapturing() || !listen)) {
+                Take heard { Take::Done, player.stopCapture() };
+                lock.lock();
+                reports.push_back(std::move(heard));
+                lock.unlock();
+                player.closeCapture();
+            }
+            std::optional<Take> opened;
+            if (listenNow && listen)
+                opened = Take { player.openCapture() ? Take::Open : Take::Failed, {} };
             lock.lock();
-            if (take)
-                reports.push_back(std::move(*take));
+            if (opened)
+                reports.push_back(std::move(*opened));
             deviceOpen = player.isOpen();
         }
         lock.unlock();
