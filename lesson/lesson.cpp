@@ -4,6 +4,7 @@
 #include "lesson/sound.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -97,9 +98,14 @@ void Lesson::showPicture(const QString &digit)
     const int ratio = screenRatio();
     for (const QString &folder : { m_family, m_installed }) {
         const QString file = folder + u'/' + digit + u".jpg";
-        // A family without its own photo for this digit is the usual case, not worth a line.
-        if (folder == m_family && !QFileInfo::exists(file))
+        // A family without its own photo for this digit is the usual case, not worth a line; one
+        // copied by hand under another case of the name (8.JPG) is, as the parent meant it.
+        if (folder == m_family && !QFileInfo::exists(file)) {
+            for (const QString &name : QDir(m_family).entryList({ digit + u".jpg" }, QDir::Files))
+                qWarning("numeri: immagine non usata, %s: deve chiamarsi %s.jpg",
+                    qUtf8Printable(m_family + u'/' + name), qUtf8Printable(digit));
             continue;
+        }
         // On a screen scaled above 1x the picture drawn at twice the size is the sharp one, where
         // it is not older than the plain one (a photo copied over by hand); where it is missing or
         // broken the plain one serves, without a word.

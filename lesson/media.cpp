@@ -1,11 +1,12 @@
 #include "lesson/media.h"
 
 #include <QBuffer>
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QPainter>
 #include <QStandardPaths>
+#include <sys/stat.h>
 
 namespace lesson {
 
@@ -25,11 +26,43 @@ bool endsLikeJpeg(const QString &file)
 // must still be unpacked. The cards and the photos the parent's window saves are far smaller.
 constexpr qint64 largePicture = 256 * 1024;
 
+// What one picture may hold decoded, as Qt's own default allows: 128 MB. A 12-megapixel photo
+// that Qt cannot decode scaled (PNG, WebP) takes 48 MB.
+constexpr qint64 mostPixels = 32'000'000;
+// A JPEG is decoded scaled, at as little as an eighth of its width and height.
+constexpr qint64 jpegScaledBy = 8;
+
 bool turned(const QImageReader &reader)
 {
     return reader.transformation() & QImageIOHandler::TransformationRotate90;
 }
 } // namespace
+
+bool affordable(const QImageReader &reader, QString *reason)
+{
+    const QSize size = reader.size();
+    // A size the reader cannot tell is left to its decoding, which then fails with its reason.
+    if (!size.isValid())
+        return true;
+    const qint64 scaledBy = reader.format() == "jpeg" ? jpegScaledBy * jpegScaledBy : 1;
+    if (qint64(size.width()) * size.height() / scaledBy <= mostPixels)
+        return true;
+    *reason = QStringLiteral("la figura è troppo grande (%1 × %2 pixel)")
+                  .arg(size.width())
+                  .arg(size.height());
+    return false;
+}
+
+QImage onCard(const QImage &picture)
+{
+    if (!picture.hasAlphaChannel())
+        return picture;
+    QImage card(picture.size(), QImage::Format_RGB32);
+    card.fill(cardGround);
+    card.setDevicePixelRatio(picture.devicePixelRatio());
+    QPainter(&card).drawImage(0, 0, picture);
+    return card;
+}
 
 QSize uprightSize(const QImageReader &reader)
 {
@@ -62,6 +95,8 @@ QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString 
         *reason = QStringLiteral("il file JPEG è troncato");
         return {};
     }
+    if (!affordable(reader, reason))
+        return {};
     const QSize upright = uprightSize(reader);
     // A picture larger than the box is decoded straight to the size it is shown at, in the
     // screen's pixels; one that fits keeps its own pixels.
@@ -75,7 +110,7 @@ QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString 
     if (picture.isNull())
         *reason = reader.errorString();
     picture.setDevicePixelRatio(ratio);
-    return picture;
+    return onCard(picture);
 }
 
 QString familyFolder()
@@ -90,31 +125,41 @@ PictureStore::~PictureStore()
         m_ahead.join();
 }
 
+FileIdentity fileIdentity(const QString &file)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return {};
+    return { qint64(st.st_dev), qint64(st.st_ino), qint64(st.st_size),
+        qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+        qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec };
+}
+
 QImage PictureStore::read(const QString &file, int fileRatio, int screenRatio, QString *reason)
 {
-    const QFileInfo info(file);
     const int ratios = fileRatio * 10 + screenRatio;
-    const qint64 modified = info.lastModified().toMSecsSinceEpoch();
+    const FileIdentity identity = fileIdentity(file);
     {
         const std::lock_guard lock(m_mutex);
         const auto kept = m_kept.constFind(file);
-        if (kept != m_kept.cend() && kept->size == info.size() && kept->modified == modified
-            && kept->ratios == ratios) {
+        if (kept != m_kept.cend() && kept->identity == identity && kept->ratios == ratios) {
             QImage picture = QImage::fromData(kept->jpeg, "JPEG");
             picture.setDevicePixelRatio(kept->devicePixelRatio);
             return picture;
         }
     }
     QImage picture = readPicture(file, fileRatio, screenRatio, reason);
-    if (!picture.isNull() && info.size() > largePicture) {
+    // Read before the picture was: a file replaced meanwhile is read again at the next key.
+    if (!picture.isNull() && identity[2] > largePicture) {
         QBuffer jpeg;
         jpeg.open(QIODevice::WriteOnly);
         QImageWriter writer(&jpeg, "jpeg");
         writer.setQuality(90);
         if (writer.write(picture)) {
             const std::lock_guard lock(m_mutex);
-            m_kept.insert(
-                file, { info.size(), modified, ratios, jpeg.data(), picture.devicePixelRatio() });
+            m_kept.insert(file, { identity, ratios, jpeg.data(), picture.devicePixelRatio() });
         }
     }
     return picture;

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -22,11 +23,26 @@ inline constexpr QSize pictureBox(460, 260);
 // cannot be shown; never blocks on a FIFO or a device node.
 QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString *reason);
 
+// The ground of the cards: what a picture's transparent parts show on, not the black window.
+inline constexpr QRgb cardGround = 0xfffff3c4;
+
+// Whether READER's picture can be decoded within what one picture may cost in memory; where not,
+// the reason. Checked before decoding: a PNG of a few kilobytes can unpack to gigabytes.
+bool affordable(const QImageReader &reader, QString *reason);
+// PICTURE on the cards' ground where it has transparent parts.
+QImage onCard(const QImage &picture);
+
 // READER's picture as it is shown, its EXIF orientation applied (setAutoTransform): turned a
 // quarter, its width and height swap.
 QSize uprightSize(const QImageReader &reader);
 // Asks READER to decode straight to SIZE, given as the picture is shown upright.
 void decodeUprightAt(QImageReader &reader, const QSize &size);
+
+// FILE's device, inode, size, and change and modification times to the nanosecond: a file
+// replaced, even by one of the same size and time, has another inode or change time. All zero
+// where there is no file.
+using FileIdentity = std::array<qint64, 5>;
+FileIdentity fileIdentity(const QString &file);
 
 // Where a family keeps its own recordings and photos, under the installed IMG folder's names:
 // each file there is used in place of the installed one.
@@ -50,8 +66,7 @@ public:
 private:
     struct Kept
     {
-        qint64 size;
-        qint64 modified;
+        FileIdentity identity;
         int ratios;
         QByteArray jpeg;
         qreal devicePixelRatio;
