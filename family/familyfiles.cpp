@@ -1,21 +1,78 @@
 #include "family/familyfiles.h"
 
+#include "family/italian.h"
 #include "lesson/media.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace family {
 
 namespace {
+// The family's own files are small; anything larger was not made here and is not kept to undo.
+constexpr off_t largestKept = 64 * 1024 * 1024;
+
 QByteArray jpeg(const QImage &picture)
 {
     QBuffer bytes;
     bytes.open(QIODevice::WriteOnly);
     picture.save(&bytes, "JPEG", 90);
     return bytes.data();
+}
+
+// FILE as it stands: its bytes, or nothing where there is no file. Null where it is something
+// that cannot be put back (a folder, a FIFO, a file too large): it is left out of what is kept.
+std::optional<FileChange> standing(const QString &file)
+{
+    const QByteArray name = QFile::encodeName(file);
+    // Without blocking: a FIFO named like a photo would never give an end.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? std::optional(FileChange { file, std::nullopt }) : std::nullopt;
+    struct stat st
+    {
+    };
+    std::optional<FileChange> kept;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= largestKept) {
+        QByteArray bytes(qsizetype(st.st_size), 0);
+        qsizetype got = 0;
+        ssize_t n = 0;
+        while (got < bytes.size()
+            && (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
+            got += n;
+        if (n >= 0)
+            kept = FileChange { file, bytes.left(got) };
+    }
+    ::close(fd);
+    return kept;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            return false;
+        done += std::max<ssize_t>(n, 0);
+    }
+    return true;
+}
+
+QString makeFolder(const QString &folder)
+{
+    if (QFileInfo(folder).isDir())
+        return {};
+    // The program's folder and IMG in it, both for the user alone: a parent's voice is private.
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("non riesco a creare la cartella %1").arg(folder);
+    for (const QString &made : { QFileInfo(folder).path(), folder })
+        QFile::setPermissions(made, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return {};
 }
 } // namespace
 
@@ -24,23 +81,58 @@ QString familyFile(int digit, const QString &suffix)
     return lesson::familyFolder() + u'/' + QString::number(digit) + suffix;
 }
 
-QString saveWhole(const QString &file, const QByteArray &bytes)
+QString changeTogether(const FileChanges &changes, FileChanges *before)
 {
-    constexpr auto userAlone = QFile::ReadOwner | QFile::WriteOwner;
-    const QString folder = QFileInfo(file).path();
-    if (!QFileInfo(folder).isDir()) {
-        // The program's folder and IMG in it, both for the user alone: a parent's voice is private.
-        if (!QDir().mkpath(folder))
-            return QStringLiteral("non riesco a creare la cartella %1").arg(folder);
-        for (const QString &made : { QFileInfo(folder).path(), folder })
-            QFile::setPermissions(made, userAlone | QFile::ExeOwner);
+    if (before) {
+        before->clear();
+        for (const FileChange &change : changes)
+            if (std::optional<FileChange> kept = standing(change.file))
+                before->push_back(std::move(*kept));
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return out.errorString();
-    out.setPermissions(userAlone);
-    if (out.write(bytes) != bytes.size() || !out.commit())
-        return out.errorString();
+    struct Written
+    {
+        QByteArray temporary;
+        QByteArray target;
+    };
+    std::vector<Written> written;
+    const auto fail = [&written](int error) {
+        for (const Written &w : written)
+            ::unlink(w.temporary.constData());
+        return systemError(error);
+    };
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    for (const FileChange &change : changes) {
+        if (!change.bytes)
+            continue;
+        if (const QString failure = makeFolder(QFileInfo(change.file).path()); !failure.isEmpty()) {
+            fail(0);
+            return failure;
+        }
+        const QFileInfo target(change.file);
+        // Hidden, and made for the user alone (mkstemp's 0600), beside the name it will take.
+        QByteArray temporary
+            = QFile::encodeName(target.path() + u"/." + target.fileName()) + ".XXXXXX";
+        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd < 0)
+            return fail(errno);
+        written.push_back({ temporary, QFile::encodeName(change.file) });
+        // One time for the files made together: the lesson prefers an @2x that is not older
+        // than its plain picture, so a pair must not differ by the moment between their writes.
+        const timespec times[2] = { now, now };
+        const bool whole
+            = writeAll(fd, *change.bytes) && ::fsync(fd) == 0 && ::futimens(fd, times) == 0;
+        const int error = errno;
+        if (::close(fd) != 0 || !whole)
+            return fail(whole ? errno : error);
+    }
+    for (const Written &w : written)
+        if (::rename(w.temporary.constData(), w.target.constData()) != 0)
+            return fail(errno);
+    for (const FileChange &change : changes)
+        if (!change.bytes && ::unlink(QFile::encodeName(change.file).constData()) != 0
+            && errno != ENOENT)
+            return systemError(errno);
     return {};
 }
 
@@ -53,22 +145,29 @@ bool photoFiles(const QString &source, QByteArray *plain, QByteArray *twice, QSt
     QImageReader reader(source);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
-    const QSize box = lesson::pictureBox * 2;
-    // Decoded no larger than it is shown: a phone's photo is many times the box.
+    if (!lesson::affordable(reader, reason))
+        return false;
+    // Whole, as a photo copied by hand is shown: the child counts what it holds.
+    const auto fitted = [](const QSize &size) {
+        const QSize box = lesson::pictureBox;
+        return (size.width() > box.width() || size.height() > box.height()
+                ? size.scaled(box, Qt::KeepAspectRatio)
+                : size)
+            .expandedTo(QSize(1, 1));
+    };
+    // Decoded no larger than it is kept: a phone's photo is many times the box.
     const QSize upright = lesson::uprightSize(reader);
-    if (upright.width() > box.width() && upright.height() > box.height())
-        lesson::decodeUprightAt(reader, upright.scaled(box, Qt::KeepAspectRatioByExpanding));
+    if (upright.isValid() && upright.width() > fitted(upright).width() * 2)
+        lesson::decodeUprightAt(reader, fitted(upright) * 2);
     QImage photo = reader.read();
     if (photo.isNull()) {
         *reason = reader.errorString();
         return false;
     }
-    photo = photo.scaled(box, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-    photo = photo.copy(
-        QRect(QPoint((photo.width() - box.width()) / 2, (photo.height() - box.height()) / 2), box));
-    *twice = jpeg(photo);
-    *plain
-        = jpeg(photo.scaled(lesson::pictureBox, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    photo = lesson::onCard(photo);
+    const QSize shown = fitted(upright.isValid() ? upright : photo.size());
+    *twice = jpeg(photo.scaled(shown * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    *plain = jpeg(photo.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     return true;
 }
 

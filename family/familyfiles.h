@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
+#include <vector>
 
 namespace family {
 
@@ -9,14 +11,23 @@ namespace family {
 // "@2x.jpg").
 QString familyFile(int digit, const QString &suffix);
 
-// Writes BYTES as FILE, whole or not at all (written beside it, then renamed over it), readable by
-// the user alone, in a folder made for the user alone where it is missing. Empty where it is
-// done, else what went wrong, in Italian.
-QString saveWhole(const QString &file, const QByteArray &bytes);
+// What a file is to hold: these bytes, or nothing (the file removed).
+struct FileChange
+{
+    QString file;
+    std::optional<QByteArray> bytes;
+};
+using FileChanges = std::vector<FileChange>;
 
-// The picture box's two JPEGs, at 1x and 2x, made from the picture SOURCE: turned upright, scaled
-// and cut to the box's proportions around its middle. False, with the reason, where SOURCE is
-// not a picture that can be read.
+// Makes CHANGES all or none: each file is written whole beside its name, readable by the user
+// alone, and only once every one is written are they renamed over the old ones, sharing one
+// time. BEFORE, where given, receives the files as they stood, to be put back the same way.
+// Empty where it is done, else what went wrong, in Italian; then nothing has changed.
+QString changeTogether(const FileChanges &changes, FileChanges *before = nullptr);
+
+// The picture box's two JPEGs, at 1x and 2x, made from the picture SOURCE: whole and upright,
+// scaled down to fit the box with its proportions kept, transparent parts on the cards' ground.
+// False, with the reason, where SOURCE is not a picture that can be read.
 bool photoFiles(const QString &source, QByteArray *plain, QByteArray *twice, QString *reason);
 
 } // namespace family

@@ -1,8 +1,8 @@
 #include "family/familywindow.h"
 
-#include "family/familyfiles.h"
+#include "family/italian.h"
+#include "family/recorder.h"
 #include "family/voice.h"
-#include "lesson/media.h"
 #include "lesson/sound.h"
 #include "ui_digitrow.h"
 #include "ui_familywindow.h"
@@ -20,18 +20,6 @@
 namespace family {
 
 namespace {
-using namespace std::chrono_literals;
-
-const char *const words[]
-    = { "zero", "uno", "due", "tre", "quattro", "cinque", "sei", "sette", "otto", "nove" };
-// Shorter than any number's name.
-constexpr qint64 shortestPress = 300;
-// How long the microphone may take to open or to close before the parent is told.
-constexpr auto patience = 1s;
-// X11 repeats a held key as a release and a press sent together, and Qt, which tells such a pair
-// from a real release only when both have reached it, sometimes passes it on as real. A press
-// coming this soon after a release is that pair: the key never left.
-constexpr auto repeatPair = 50ms;
 const QString nothingChanged = QStringLiteral(" Non è cambiato niente.");
 
 int digitOf(const QKeyEvent *event)
@@ -39,46 +27,78 @@ int digitOf(const QKeyEvent *event)
     const QString text = event->text();
     return text.size() == 1 && text[0] >= u'0' && text[0] <= u'9' ? text[0].unicode() - u'0' : -1;
 }
+
+// Runs WORK on a thread of the pool and gives its answer to THEN on CONTEXT's thread, where
+// CONTEXT is still there. The answer goes by way of the application object, which outlives it.
+template<typename Answer>
+void inBackground(
+    QObject *context, std::function<Answer()> work, std::function<void(const Answer &)> then)
+{
+    QThreadPool::globalInstance()->start(
+        [work = std::move(work), then = std::move(then), self = QPointer<QObject>(context)] {
+            const Answer answer = work();
+            QMetaObject::invokeMethod(
+                qApp,
+                [then, self, answer] {
+                    if (self)
+                        then(answer);
+                },
+                Qt::QueuedConnection);
+        });
+}
 } // namespace
 
 FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder, QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::FamilyWindow>())
     , m_sound(sound)
+    , m_recorder(new Recorder(sound, this))
     , m_installed(programFolder + u"/IMG")
 {
     ui->setupUi(this);
+    const auto idle = [this] { return !m_recorder->busy(); };
     for (int d = 0; d <= 9; ++d) {
         auto row = std::make_unique<Ui::DigitRow>();
         auto *widget = new QWidget(this);
         row->setupUi(widget);
         row->digit->setText(QString::number(d));
-        connect(row->digit, &QPushButton::pressed, this, [this, d] { startRecording(d); });
-        connect(
-            row->digit, &QPushButton::released, this, [this] { stopRecording(m_held.elapsed()); });
-        connect(row->choosePhoto, &QPushButton::clicked, this, [this, d] { choosePhoto(d); });
-        connect(row->programVoice, &QPushButton::clicked, this, [this, d] {
-            forget(d, { QStringLiteral(".wav") },
-                QStringLiteral("Il %1 ha di nuovo la voce del programma.").arg(d));
+        connect(row->digit, &QPushButton::pressed, this,
+            [this, d] { m_recorder->start(d, Recorder::Hand::Button); });
+        connect(row->digit, &QPushButton::released, m_recorder, &Recorder::release);
+        // Not while a take is under way, whose status must stand.
+        connect(row->choosePhoto, &QPushButton::clicked, this, [this, d, idle] {
+            if (idle())
+                choosePhoto(d);
         });
-        connect(row->programPicture, &QPushButton::clicked, this, [this, d] {
-            forget(d, { QStringLiteral(".jpg"), QStringLiteral("@2x.jpg") },
-                QStringLiteral("Il %1 ha di nuovo la figura del programma.").arg(d));
+        connect(row->programVoice, &QPushButton::clicked, this, [this, d, idle] {
+            if (idle())
+                forget(d, { QStringLiteral(".wav") },
+                    theDigit(d, true) + u" ha di nuovo la voce del programma.");
+        });
+        connect(row->programPicture, &QPushButton::clicked, this, [this, d, idle] {
+            if (idle())
+                forget(d, { QStringLiteral(".jpg"), QStringLiteral("@2x.jpg") },
+                    theDigit(d, true) + u" ha di nuovo la figura del programma.");
+        });
+        connect(row->undo, &QPushButton::clicked, this, [this, d, idle] {
+            if (idle())
+                undo(d);
         });
         ui->rows->addWidget(widget);
         m_rows.push_back(std::move(row));
-        refresh(d);
     }
+    // Tab goes through the rows first, and Chiudi last: the buttons come again into the window
+    // after the rows, as Qt 6.4's setTabOrder will not put a widget behind the last one.
+    ui->page->removeWidget(ui->buttons);
+    ui->buttons->setParent(nullptr);
+    ui->buttons->setParent(this);
+    ui->page->addWidget(ui->buttons);
+    for (int d = 0; d <= 9; ++d)
+        refresh(d, true);
     connect(ui->buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
-    m_poll.setInterval(10ms);
-    connect(&m_poll, &QTimer::timeout, this, &FamilyWindow::listenToMicrophone);
-    m_noAnswer.setSingleShot(true);
-    m_noAnswer.setInterval(patience);
-    connect(&m_noAnswer, &QTimer::timeout, this, &FamilyWindow::giveUp);
-    m_release.setSingleShot(true);
-    m_release.setInterval(repeatPair);
-    connect(&m_release, &QTimer::timeout, this, [this] { stopRecording(m_heldMs); });
-    // The keys are the window's own: no button may keep them.
+    connect(m_recorder, &Recorder::said, this, &FamilyWindow::say);
+    connect(m_recorder, &Recorder::heard, this, &FamilyWindow::keep);
+    // The keys are the window's own: buttons pass on the digits they do not use.
     setFocusPolicy(Qt::StrongFocus);
     setFocus();
 }
@@ -96,15 +116,29 @@ void FamilyWindow::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, [this] { m_sound.start(); });
 }
 
+void FamilyWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange)
+        return;
+    if (isActiveWindow()) {
+        // Another parent's window, or a file copied by hand, may have changed them meanwhile.
+        for (int d = 0; d <= 9; ++d)
+            refresh(d);
+    } else {
+        // Its release will go to another window.
+        m_recorder->end(QStringLiteral("La finestra ha perso la tastiera, così ho smesso di "
+                                       "registrare."));
+    }
+}
+
 void FamilyWindow::keyPressEvent(QKeyEvent *event)
 {
     const int digit = digitOf(event);
     if (event->key() == Qt::Key_Escape)
         close();
-    else if (digit >= 0 && !event->isAutoRepeat() && digit == m_digit && m_release.isActive())
-        m_release.stop();
-    else if (digit >= 0 && !event->isAutoRepeat())
-        startRecording(digit);
+    else if (digit >= 0 && !event->isAutoRepeat() && !m_recorder->pressedAgain(digit))
+        m_recorder->start(digit, Recorder::Hand::Key);
     else if (digit < 0)
         QWidget::keyPressEvent(event);
 }
@@ -112,104 +146,41 @@ void FamilyWindow::keyPressEvent(QKeyEvent *event)
 void FamilyWindow::keyReleaseEvent(QKeyEvent *event)
 {
     // A held key repeats as releases and presses of its own; only the last release counts.
-    if (digitOf(event) == m_digit && !event->isAutoRepeat()) {
-        m_heldMs = m_held.elapsed();
-        m_release.start();
-    } else
+    if (digitOf(event) >= 0 && !event->isAutoRepeat())
+        m_recorder->releaseSoon(digitOf(event));
+    else
         QWidget::keyReleaseEvent(event);
 }
 
-void FamilyWindow::startRecording(int digit)
+FamilyWindow::Outcome FamilyWindow::changeFiles(const FileChanges &changes, const QString &failed)
 {
-    // One take at a time; what the window said of the last one stands until it has closed.
-    if (m_microphone != Microphone::Closed)
-        return;
-    m_digit = digit;
-    m_gaveUp = false;
-    m_microphone = Microphone::Opening;
-    m_held.start();
-    m_sound.listen(true);
-    m_poll.start();
-    m_noAnswer.start();
-    say(QStringLiteral("Registro il %1: di' «%2», poi lascia il tasto.")
-            .arg(digit)
-            .arg(QLatin1String(words[digit])));
+    FamilyWindow::Outcome outcome;
+    const QString failure = changeTogether(changes, &outcome.before);
+    if (!failure.isEmpty())
+        outcome.failure = failed.arg(failure);
+    return outcome;
 }
 
-void FamilyWindow::stopRecording(qint64 heldMs)
+void FamilyWindow::keep(int digit, const std::vector<qint16> &heard, const QString &why)
 {
-    if (m_microphone != Microphone::Opening && m_microphone != Microphone::Open)
-        return;
-    m_heldMs = heldMs;
-    m_microphone = Microphone::Closing;
-    m_sound.listen(false);
-    if (!m_gaveUp)
-        m_noAnswer.start();
-}
-
-void FamilyWindow::giveUp()
-{
-    m_gaveUp = true;
-    say(QStringLiteral("Il microfono non risponde: controlla l'audio del computer e riprova.")
-        + nothingChanged);
-}
-
-void FamilyWindow::listenToMicrophone()
-{
-    for (const lesson::Take &take : m_sound.microphone()) {
-        if (take.state == lesson::Take::Open) {
-            if (m_microphone == Microphone::Opening)
-                m_microphone = Microphone::Open;
-            if (!m_gaveUp)
-                m_noAnswer.stop();
-        } else if (take.state == lesson::Take::Failed) {
-            m_noAnswer.stop();
-            if (!m_gaveUp)
-                say(QStringLiteral("Non riesco ad aprire il microfono: controlla che sia collegato "
-                                   "e che l'audio del computer funzioni, poi riprova.")
-                    + nothingChanged);
-            m_gaveUp = true;
-        } else if (m_microphone == Microphone::Closing) {
-            m_poll.stop();
-            m_noAnswer.stop();
-            m_microphone = Microphone::Closed;
-            if (!m_gaveUp)
-                keep(m_digit, take.samples, m_heldMs);
-        }
-    }
-}
-
-void FamilyWindow::keep(int digit, const std::vector<qint16> &heard, qint64 heldMs)
-{
-    if (heldMs < shortestPress) {
-        say(QStringLiteral("Troppo breve: tieni premuto il tasto mentre dici la parola.")
-            + nothingChanged);
-        return;
-    }
+    const QString first = why.isEmpty() ? QString() : why + u' ';
     const std::vector<qint16> word = shapeWord(heard);
     if (word.empty()) {
-        say(QStringLiteral(
-                "Non ho sentito nessuna parola: parla più vicino al microfono e riprova.")
+        say(first + u"Non ho sentito nessuna parola: parla più vicino al microfono e riprova."
             + nothingChanged);
         return;
     }
     const QString file = familyFile(digit, QStringLiteral(".wav"));
-    const QByteArray wav = wavFile(word);
-    say(QStringLiteral("Salvo il %1…").arg(digit));
-    inBackground([file, wav] { return saveWhole(file, wav); },
-        [this, digit, file](const QString &failure) {
-            if (!failure.isEmpty()) {
-                say(QStringLiteral("Non riesco a salvare la registrazione: %1.").arg(failure)
-                    + nothingChanged);
-                return;
-            }
-            // Heard as the child will hear it.
-            m_sound.suona(file);
-            refresh(digit);
-            say(QStringLiteral("Fatto: ecco il %1 come lo sentirà il bambino. Tieni premuto di "
-                               "nuovo per rifarlo.")
-                    .arg(digit));
-        });
+    say(first + u"Salvo la parola " + ofTheDigit(digit) + u"…");
+    change(
+        digit,
+        [changes = FileChanges { { file, wavFile(word) } }] {
+            return changeFiles(
+                changes, QStringLiteral("Non riesco a salvare la registrazione: %1."));
+        },
+        first + u"Fatto: ecco " + theDigit(digit)
+            + u" come lo sentirà il bambino. Tieni premuto di nuovo per rifarlo.",
+        true, [this, file] { m_sound.suona(file); }); // heard as the child will hear it
 }
 
 void FamilyWindow::choosePhoto(int digit)
@@ -218,63 +189,88 @@ void FamilyWindow::choosePhoto(int digit)
     for (const QByteArray &format : QImageReader::supportedImageFormats())
         patterns << u"*." + QString::fromLatin1(format);
     const QString source
-        = QFileDialog::getOpenFileName(this, QStringLiteral("Scegli una foto per il %1").arg(digit),
+        = QFileDialog::getOpenFileName(this, u"Scegli una foto per " + theDigit(digit),
             QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
             QStringLiteral("Immagini (%1)").arg(patterns.join(u' ')));
     if (!source.isEmpty())
         usePhoto(digit, source);
-    setFocus();
+    // Tab goes on from where it was.
+    m_rows[size_t(digit)]->choosePhoto->setFocus();
 }
 
 void FamilyWindow::usePhoto(int digit, const QString &source)
 {
-    say(QStringLiteral("Preparo la foto del %1…").arg(digit));
-    const QString plainFile = familyFile(digit, QStringLiteral(".jpg"));
-    const QString twiceFile = familyFile(digit, QStringLiteral("@2x.jpg"));
-    inBackground(
-        [source, plainFile, twiceFile]() -> QString {
+    say(u"Preparo la foto " + ofTheDigit(digit) + u"…");
+    const FileChanges names = { { familyFile(digit, QStringLiteral(".jpg")), {} },
+        { familyFile(digit, QStringLiteral("@2x.jpg")), {} } };
+    change(
+        digit,
+        [source, names]() -> Outcome {
             QByteArray plain, twice;
             QString reason;
             if (!photoFiles(source, &plain, &twice, &reason))
-                return QStringLiteral("Non riesco ad aprire questa figura (%1).").arg(reason);
-            // The sharp one first: the lesson takes it only where it is not older than the plain.
-            QString failure = saveWhole(twiceFile, twice);
-            if (failure.isEmpty())
-                failure = saveWhole(plainFile, plain);
-            return failure.isEmpty()
-                ? QString()
-                : QStringLiteral("Non riesco a salvare la foto: %1.").arg(failure);
+                return { QStringLiteral("Non riesco ad aprire questa figura (%1).").arg(reason),
+                    {} };
+            return changeFiles({ { names[0].file, plain }, { names[1].file, twice } },
+                QStringLiteral("Non riesco a salvare la foto: %1."));
         },
-        [this, digit](const QString &failure) {
-            refresh(digit);
-            say(failure.isEmpty() ? QStringLiteral("Fatto: la foto del %1 è pronta.").arg(digit)
-                                  : failure + nothingChanged);
-        });
+        u"Fatto: la foto " + ofTheDigit(digit) + u" è pronta.", true);
 }
 
 void FamilyWindow::forget(int digit, const QStringList &suffixes, const QString &done)
 {
-    inBackground(
-        [digit, suffixes]() -> QString {
-            for (const QString &suffix : suffixes) {
-                QFile file(familyFile(digit, suffix));
-                if (file.exists() && !file.remove())
-                    return QStringLiteral("Non riesco a cancellare %1: %2.")
-                        .arg(file.fileName(), file.errorString());
-            }
-            return {};
+    FileChanges gone;
+    for (const QString &suffix : suffixes)
+        gone.push_back({ familyFile(digit, suffix), std::nullopt });
+    change(
+        digit,
+        [gone] {
+            return changeFiles(gone, QStringLiteral("Non riesco a cancellare il file: %1."));
         },
-        [this, digit, done](const QString &failure) {
-            refresh(digit);
-            say(failure.isEmpty() ? done : failure);
-        });
+        done, true);
 }
 
-void FamilyWindow::refresh(int digit)
+void FamilyWindow::undo(int digit)
+{
+    if (!m_previous[size_t(digit)])
+        return;
+    change(
+        digit,
+        [previous = *m_previous[size_t(digit)]] {
+            return changeFiles(previous, QStringLiteral("Non riesco a rimettere com'era: %1."));
+        },
+        theDigit(digit, true) + u" è tornato com'era prima.", false);
+}
+
+void FamilyWindow::change(int digit, std::function<Outcome()> work, const QString &done,
+    bool undoable, std::function<void()> then)
+{
+    inBackground<Outcome>(this, std::move(work), [=, this](const Outcome &outcome) {
+        if (!outcome.failure.isEmpty()) {
+            say(outcome.failure + nothingChanged);
+            return;
+        }
+        m_previous[size_t(digit)] = undoable ? std::optional(outcome.before) : std::nullopt;
+        refresh(digit);
+        // A take begun meanwhile keeps its own status.
+        if (!m_recorder->busy())
+            say(done);
+        if (then)
+            then();
+    });
+}
+
+void FamilyWindow::refresh(int digit, bool always)
 {
     Ui::DigitRow &row = *m_rows[size_t(digit)];
-    const bool ownVoice = QFile::exists(familyFile(digit, QStringLiteral(".wav")));
+    row.undo->setEnabled(m_previous[size_t(digit)].has_value());
+    const QString ownVoice = familyFile(digit, QStringLiteral(".wav"));
     const QString ownPicture = familyFile(digit, QStringLiteral(".jpg"));
+    const std::array<lesson::FileIdentity, 2> files
+        = { lesson::fileIdentity(ownVoice), lesson::fileIdentity(ownPicture) };
+    if (!always && files == m_shown[size_t(digit)])
+        return;
+    m_shown[size_t(digit)] = files;
     QString reason;
     QImage picture = lesson::readPicture(ownPicture, 1, 2, &reason);
     const bool hasOwnPicture = !picture.isNull();
@@ -286,35 +282,19 @@ void FamilyWindow::refresh(int digit)
         picture.scaled(thumbnail, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     shown.setDevicePixelRatio(devicePixelRatioF());
     row.picture->setPixmap(shown);
+    const bool hasOwnVoice = QFile::exists(ownVoice);
     row.whose->setText(
-        (ownVoice ? QStringLiteral("Voce: la tua") : QStringLiteral("Voce: del programma")) + u'\n'
+        (hasOwnVoice ? QStringLiteral("Voce: la tua") : QStringLiteral("Voce: del programma"))
+        + u'\n'
         + (hasOwnPicture ? QStringLiteral("Figura: la tua")
                          : QStringLiteral("Figura: del programma")));
-    row.programVoice->setEnabled(ownVoice);
+    row.programVoice->setEnabled(hasOwnVoice);
     row.programPicture->setEnabled(QFile::exists(ownPicture));
 }
 
 void FamilyWindow::say(const QString &text)
 {
     ui->status->setText(text);
-}
-
-void FamilyWindow::inBackground(
-    std::function<QString()> work, std::function<void(const QString &)> then)
-{
-    // The answer goes by way of the application object, which outlives this window: it is
-    // given to the window only where the window is still there.
-    QThreadPool::globalInstance()->start(
-        [work = std::move(work), then = std::move(then), self = QPointer<FamilyWindow>(this)] {
-            const QString answer = work();
-            QMetaObject::invokeMethod(
-                qApp,
-                [then, self, answer] {
-                    if (self)
-                        then(answer);
-                },
-                Qt::QueuedConnection);
-        });
 }
 
 } // namespace family

@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QStringList>
-#include <QTimer>
+#include "family/familyfiles.h"
+#include "lesson/media.h"
+
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Ui {
@@ -18,10 +20,13 @@ class SdlSound;
 
 namespace family {
 
+class Recorder;
+
 // The parent's window: holding a digit's key (or its button) records the word, which is then
 // kept in the family's folder and played back; a photo can be chosen for each digit; either goes
-// back to the program's own. What goes wrong is said in a sentence, and leaves the files as they
-// were. Nothing here waits on the sound server or the disk: both answer through the event loop.
+// back to the program's own, and the last change of each digit can be undone while the window is
+// open. What goes wrong is said in a sentence, and leaves the files as they were. Nothing here
+// waits on the sound server or the disk: both answer through the event loop.
 class FamilyWindow : public QWidget
 {
     Q_OBJECT
@@ -36,36 +41,39 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
-    enum class Microphone { Closed, Opening, Open, Closing };
+    // What a change of the family's files came to: why it failed, or the files as they were.
+    struct Outcome
+    {
+        QString failure;
+        FileChanges before;
+    };
 
-    void startRecording(int digit);
-    void stopRecording(qint64 heldMs);
-    void listenToMicrophone();
-    void giveUp();
-    void keep(int digit, const std::vector<qint16> &heard, qint64 heldMs);
+    // Makes CHANGES; FAILED, with the reason, is what the parent is told where they cannot be.
+    static Outcome changeFiles(const FileChanges &changes, const QString &failed);
+    void keep(int digit, const std::vector<qint16> &heard, const QString &why);
     void choosePhoto(int digit);
     void forget(int digit, const QStringList &suffixes, const QString &done);
-    void refresh(int digit);
+    void undo(int digit);
+    // Runs WORK off this thread; where it changed the files, says DONE and keeps what they were
+    // for "Annulla" where UNDOABLE, then runs THEN.
+    void change(int digit, std::function<Outcome()> work, const QString &done, bool undoable,
+        std::function<void()> then = {});
+    // Shows DIGIT's row as its files are, reading them again only where they changed.
+    void refresh(int digit, bool always = false);
     void say(const QString &text);
-    // Runs WORK on a thread of the pool and gives its answer to THEN on this window's thread.
-    void inBackground(std::function<QString()> work, std::function<void(const QString &)> then);
 
     std::unique_ptr<Ui::FamilyWindow> ui;
     std::vector<std::unique_ptr<Ui::DigitRow>> m_rows;
     lesson::SdlSound &m_sound;
+    Recorder *m_recorder;
     QString m_installed;
-    Microphone m_microphone = Microphone::Closed;
-    int m_digit = -1; // the digit being recorded
-    bool m_gaveUp = false; // this take has been given up, and said so
-    QElapsedTimer m_held;
-    qint64 m_heldMs = 0;
-    QTimer m_poll; // looks at the microphone while a take is under way
-    QTimer m_noAnswer; // gives a take up when the microphone does not answer
-    QTimer m_release; // ends a take held on the keyboard, unless the key turns out still held
+    std::array<std::optional<FileChanges>, 10> m_previous; // what "Annulla" puts back
+    std::array<std::array<lesson::FileIdentity, 2>, 10> m_shown {}; // the files each row shows
 };
 
 } // namespace family

@@ -5,10 +5,24 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTest>
 
 namespace testkit {
+
+QByteArray contentOf(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+}
+
+bool write(const QString &file, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(file).path());
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
 
 QString builtMedia()
 {
@@ -38,6 +52,29 @@ QByteArray phonePhoto()
         "Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 32);
     return "\xff\xd8\xff\xe1" + QByteArray(1, 0) + char(exif.size() + 2) + exif
         + jpeg.data().mid(2);
+}
+
+QByteArray png(const QImage &picture)
+{
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    picture.save(&png, "PNG");
+    return png.data();
+}
+
+QByteArray transparentPicture()
+{
+    QImage picture(300, 200, QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    for (int y = 0; y < 200; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)) + 100, 200,
+            y < 100 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
+    return png(picture);
+}
+
+QByteArray hugePicture()
+{
+    return QByteArrayLiteral("P6\n20000 20000\n255\n") + QByteArray(64, '\x7f');
 }
 
 BoxCloser::BoxCloser()

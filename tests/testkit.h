@@ -7,6 +7,11 @@
 
 namespace testkit {
 
+// FILE's bytes; "missing" where it cannot be read.
+QByteArray contentOf(const QString &file);
+// Makes FILE hold BYTES, making its folder where it is missing.
+bool write(const QString &file, const QByteArray &bytes);
+
 // The build's media folder, as the program finds it beside its executable.
 QString builtMedia();
 // Copies the built media into FOLDER/IMG, making FOLDER as needed.
@@ -15,6 +20,12 @@ void copyMedia(const QString &folder);
 // A phone's photo of 3000 x 4000, upright red above and blue below, as a camera held upright
 // writes it: stored lying down, with EXIF's orientation 6 (turn 90 degrees clockwise to show).
 QByteArray phonePhoto();
+
+QByteArray png(const QImage &picture);
+// A PNG of 300 x 200 whose left third is transparent, the rest red above and blue below.
+QByteArray transparentPicture();
+// The header of a picture of 20000 x 20000 pixels: a few bytes that would unpack to 1.6 GB.
+QByteArray hugePicture();
 
 // A message box as the child saw it.
 struct SeenBox
