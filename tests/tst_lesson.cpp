@@ -59,6 +59,7 @@ private Q_SLOTS:
     void familyFirst();
     void sharpPicture_data();
     void sharpPicture();
+    void replacedPhoto();
     void randomKeys();
 
 private:
@@ -257,9 +258,7 @@ void TestLesson::clicksLeaveTheKeys()
 void TestLesson::badPicture_data()
 {
     QTest::addColumn<QByteArray>("content"); // what stands where 3.jpg should be
-    QFile good(testkit::builtMedia() + u"/3.jpg");
-    QVERIFY(good.open(QIODevice::ReadOnly));
-    const QByteArray jpeg = good.readAll();
+    const QByteArray jpeg = testkit::contentOf(testkit::builtMedia() + u"/3.jpg");
     QTest::newRow("missing") << QByteArray("missing");
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("cut short") << jpeg.left(jpeg.size() / 2);
@@ -275,10 +274,8 @@ void TestLesson::badPicture()
     QFile::remove(file);
     if (content == "fifo")
         QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    else if (content != "missing") {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
-    }
+    else if (content != "missing")
+        QVERIFY(testkit::write(file, content));
     // One line for the parent, naming the file; nothing for the child.
     QTest::ignoreMessage(QtWarningMsg,
         QRegularExpression(u"^numeri: immagine non mostrata, " + QRegularExpression::escape(file)));
@@ -291,7 +288,9 @@ void TestLesson::badPicture()
 }
 
 // Faults: the family's photo not preferred, or a broken one of theirs leaving the box empty, or
-// not said; a phone's photo shown in part, lying on its side, or stretched.
+// not said; a phone's photo shown in part, lying on its side, or stretched; transparent parts
+// black on the black window; a picture decoded whatever it costs; a photo named 3.JPG by a camera
+// passed over without a word.
 void TestLesson::familyFirst_data()
 {
     QTest::addColumn<QByteArray>("content"); // what stands in the family's folder as 3.jpg
@@ -300,22 +299,25 @@ void TestLesson::familyFirst_data()
     QTest::newRow("broken") << QByteArray("this is not a picture") << QSize();
     QTest::newRow("empty") << QByteArray() << QSize();
     QTest::newRow("a folder") << QByteArray("folder") << QSize();
+    QTest::newRow("transparent") << testkit::transparentPicture() << QSize(300, 200);
+    QTest::newRow("too large") << testkit::hugePicture() << QSize();
+    QTest::newRow("named 3.JPG") << QByteArray("3.JPG") << QSize();
 }
 
 void TestLesson::familyFirst()
 {
     QFETCH(QByteArray, content);
     QFETCH(QSize, shown);
-    const QString file = m_family + u"/3.jpg";
-    QVERIFY(QDir().mkpath(content == "folder" ? file : m_family));
-    QFile f(file);
-    QVERIFY(content == "folder"
-        || (f.open(QIODevice::WriteOnly) && f.write(content) == content.size()));
-    f.close();
+    const bool misnamed = content == "3.JPG";
+    const QString file = m_family + (misnamed ? u"/3.JPG" : u"/3.jpg");
+    QVERIFY(content != "folder" || QDir().mkpath(file));
+    QVERIFY(
+        content == "folder" || testkit::write(file, misnamed ? testkit::phonePhoto() : content));
+    const QString line = misnamed ? QStringLiteral("^numeri: immagine non usata, ")
+                                  : QStringLiteral("^numeri: immagine non mostrata, ");
     if (!shown.isValid())
-        QTest::ignoreMessage(QtWarningMsg,
-            QRegularExpression(
-                u"^numeri: immagine non mostrata, " + QRegularExpression::escape(file) + u": "));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(line + QRegularExpression::escape(file) + u": "));
     const QString wrong = wrongAfter(QStringLiteral("3"), press(QStringLiteral("3")));
     if (!shown.isValid())
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
@@ -323,17 +325,20 @@ void TestLesson::familyFirst()
     const QImage seen = picture()->pixmap().toImage();
     if (shown.isValid())
         QVERIFY(qRed(seen.pixel(seen.width() / 2, 5)) > 200
-            && qBlue(seen.pixel(seen.width() / 2, seen.height() - 5)) > 200);
+            && qBlue(seen.pixel(seen.width() / 2, seen.height() - 5)) > 200
+            && qRed(seen.pixel(0, 0)) > 200); // red, or the cards' ground
 }
 
 // Faults, on a screen scaled to 2x (CTest runs this once so): the card stretched from its 1x
-// pixels, or shown at twice its size; a broken or missing @2x card leaves the box empty or says so.
+// pixels, or shown at twice its size; a broken or missing @2x card leaves the box empty or says so;
+// an @2x older than its plain picture (copied over it by hand) shown in its place.
 void TestLesson::sharpPicture_data()
 {
     QTest::addColumn<QByteArray>("twice"); // what stands where 3@2x.jpg should be
     QTest::newRow("as made") << QByteArray();
     QTest::newRow("broken") << QByteArray("this is not a picture");
     QTest::newRow("missing") << QByteArray("missing");
+    QTest::newRow("older than the plain one") << QByteArray("older");
 }
 
 void TestLesson::sharpPicture()
@@ -342,8 +347,13 @@ void TestLesson::sharpPicture()
     const QString file = m_folder + u"/IMG/3@2x.jpg";
     QFile f(file);
     QVERIFY(twice != "missing" || f.remove());
-    QVERIFY(twice.isEmpty() || twice == "missing"
-        || (f.open(QIODevice::WriteOnly) && f.write(twice) == twice.size()));
+    if (twice == "older")
+        QVERIFY(f.open(QIODevice::ReadWrite)
+            && f.setFileTime(QFileInfo(m_folder + u"/IMG/3.jpg").lastModified().addSecs(-3600),
+                QFileDevice::FileModificationTime));
+    else
+        QVERIFY(twice.isEmpty() || twice == "missing"
+            || (f.open(QIODevice::WriteOnly) && f.write(twice) == twice.size()));
     f.close();
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
     press(QStringLiteral("3"));
@@ -351,6 +361,28 @@ void TestLesson::sharpPicture()
     QCOMPARE(picture()->size(), QSize(460, 260));
     QCOMPARE(picture()->pixmap().size(), QSize(460, 260) * ratio);
     QCOMPARE(picture()->pixmap().devicePixelRatio(), ratio);
+}
+
+// Fault: a large photo replaced by another of the same size and time goes on showing the first,
+// as it was kept ready.
+void TestLesson::replacedPhoto()
+{
+    QByteArray photo = testkit::phonePhoto();
+    const qsizetype turn = photo.indexOf(QByteArray("\x01\x12\0\x03\0\0\0\x01\0\x06", 10)) + 9;
+    // Past the size kept ready: comment segments after the EXIF one.
+    while (photo.size() < 300 * 1024)
+        photo.insert(turn + 7, "\xff\xfe\xff\xff" + QByteArray(65533, ' '));
+    QFile file(m_family + u"/3.jpg");
+    QVERIFY(testkit::write(file.fileName(), photo));
+    press(QStringLiteral("3"));
+    QVERIFY(qRed(picture()->pixmap().toImage().pixel(97, 5)) > 200);
+    const QDateTime time = QFileInfo(file).lastModified();
+    photo[turn] = 8; // EXIF's turn to the left instead of the right: upside down, blue above
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.write(photo) == photo.size()
+        && file.setFileTime(time, QFileDevice::FileModificationTime));
+    file.close();
+    press(QStringLiteral("3"));
+    QVERIFY(qBlue(picture()->pixmap().toImage().pixel(97, 5)) > 200);
 }
 
 // Faults: any wrong answer in a long run of mixed keys; Text1's text or the program's memory

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 #include <QtEndian>
@@ -96,8 +97,7 @@ void TestSound::recording()
     if (content == "fifo") {
         QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
     } else {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+        QVERIFY(testkit::write(file, content));
     }
     const double got = double(lesson::decodeWav(file).size()) / 2 / lesson::playRate;
     // Resampling may keep some of the silence put behind a word, never lose its end.
@@ -114,8 +114,8 @@ void TestSound::init()
 
 QByteArray TestSound::played() const
 {
-    QFile f(m_dir.filePath(QStringLiteral("device.raw")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    const QByteArray out = testkit::contentOf(m_dir.filePath(QStringLiteral("device.raw")));
+    return out == "missing" ? QByteArray() : out;
 }
 
 // Faults: a new word does not cut the old one short; a broken or missing recording lets the old
@@ -153,14 +153,14 @@ void TestSound::playing()
         QVERIFY(out.contains(samples(next)));
 }
 
-// Faults: the family's own word not preferred; a broken one of theirs silent, not the installed.
+// Faults: the family's own word not preferred; a broken one of theirs silent, not the installed,
+// or passed over without a line that names it.
 void TestSound::familyFirst_data()
 {
     QTest::addColumn<QByteArray>("content"); // what stands as the family's 7.wav
     QTest::addColumn<QString>("heard"); // the word heard whole
-    QFile four(testkit::builtMedia() + u"/4.wav");
-    QVERIFY(four.open(QIODevice::ReadOnly));
-    QTest::newRow("their own") << four.readAll() << QStringLiteral("4");
+    QTest::newRow("their own") << testkit::contentOf(testkit::builtMedia() + u"/4.wav")
+                               << QStringLiteral("4");
     QTest::newRow("broken") << QByteArray("RIFF\x10\0\0\0WAVEjunk", 16) << QStringLiteral("7");
     QTest::newRow("a folder") << QByteArray("folder") << QStringLiteral("7");
 }
@@ -172,12 +172,16 @@ void TestSound::familyFirst()
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath(QStringLiteral("device.raw"))));
     const QString family = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
-    QVERIFY(QDir().mkpath(content == "folder" ? family + u"/7.wav" : family));
-    QFile f(family + u"/7.wav");
-    QVERIFY(content == "folder" || (f.open(QIODevice::WriteOnly) && f.write(content)));
-    f.close();
+    QVERIFY(content != "folder" || QDir().mkpath(family + u"/7.wav"));
+    const QString word = family + u"/7.wav";
+    QVERIFY(content == "folder" || testkit::write(word, content));
+    // The parent's only word of a broken file of theirs.
+    if (heard != u"4")
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(
+                u"^numeri: registrazione non usata, " + QRegularExpression::escape(word) + u": "));
     lesson::SdlSound sound;
-    sound.suona(f.fileName(), testkit::builtMedia() + u"/7.wav");
+    sound.suona(word, testkit::builtMedia() + u"/7.wav");
     QTRY_VERIFY_WITH_TIMEOUT(
         played().contains(samples(testkit::builtMedia() + u'/' + heard + u".wav")), 5000);
 }
@@ -264,9 +268,8 @@ void TestSound::shipped()
     QVERIFY2(peak > 25000, qPrintable(QString::number(peak)));
     QVERIFY2(firstLoud < lesson::playRate / 50, qPrintable(QString::number(firstLoud)));
 
-    QFile jpeg(base + u".jpg");
-    QVERIFY(jpeg.open(QIODevice::ReadOnly));
-    QVERIFY2(jpeg.readAll().endsWith("\xff\xd9"), "cut short: the program would not show it");
+    QVERIFY2(testkit::contentOf(base + u".jpg").endsWith("\xff\xd9"),
+        "cut short: the program would not show it");
     QImageReader reader(base + u".jpg");
     QCOMPARE(reader.format(), QByteArray("jpeg"));
     const QImage picture = reader.read();
