@@ -6,40 +6,29 @@
 namespace family {
 
 namespace {
-// Numbers take the article of their name: lo zero, l'uno, l'otto, il due.
-enum class Initial { Z, Vowel, Other };
-Initial initialOf(int digit)
+// A number takes the article of its name: lo zero, l'uno, l'otto, il due.
+struct Articles
 {
-    return digit == 0 ? Initial::Z : digit == 1 || digit == 8 ? Initial::Vowel : Initial::Other;
+    const char16_t *the, *capitalThe, *of;
+};
+const Articles &articlesOf(int digit)
+{
+    static constexpr Articles z { u"lo ", u"Lo ", u"dello " }, vowel { u"l'", u"L'", u"dell'" },
+        other { u"il ", u"Il ", u"del " };
+    return digit == 0 ? z : digit == 1 || digit == 8 ? vowel : other;
 }
 } // namespace
 
 QString theDigit(int digit, bool capital)
 {
-    const QString number = QString::number(digit);
-    switch (initialOf(digit)) {
-    case Initial::Z:
-        return (capital ? u"Lo " : u"lo ") + number;
-    case Initial::Vowel:
-        return (capital ? u"L'" : u"l'") + number;
-    case Initial::Other:
-        break;
-    }
-    return (capital ? u"Il " : u"il ") + number;
+    const Articles &articles = articlesOf(digit);
+    return QString::fromUtf16(capital ? articles.capitalThe : articles.the)
+        + QString::number(digit);
 }
 
 QString ofTheDigit(int digit)
 {
-    const QString number = QString::number(digit);
-    switch (initialOf(digit)) {
-    case Initial::Z:
-        return u"dello " + number;
-    case Initial::Vowel:
-        return u"dell'" + number;
-    case Initial::Other:
-        break;
-    }
-    return u"del " + number;
+    return QString::fromUtf16(articlesOf(digit).of) + QString::number(digit);
 }
 
 QString systemError(int error)
