@@ -28,13 +28,20 @@ int digitOf(const QKeyEvent *event)
     return text.size() == 1 && text[0] >= u'0' && text[0] <= u'9' ? text[0].unicode() - u'0' : -1;
 }
 
-// Runs WORK on a thread of the pool and gives its answer to THEN on CONTEXT's thread, where
+// Runs WORK off the window's thread and gives its answer to THEN on CONTEXT's thread, where
 // CONTEXT is still there. The answer goes by way of the application object, which outlives it.
+// One work at a time, in the order asked: two changes of one digit's files must not cross. The
+// thread belongs to the application, which waits for it at the end, so no change is cut off.
 template<typename Answer>
 void inBackground(
     QObject *context, std::function<Answer()> work, std::function<void(const Answer &)> then)
 {
-    QThreadPool::globalInstance()->start(
+    static QThreadPool *const disk = [] {
+        auto *pool = new QThreadPool(qApp);
+        pool->setMaxThreadCount(1);
+        return pool;
+    }();
+    disk->start(
         [work = std::move(work), then = std::move(then), self = QPointer<QObject>(context)] {
             const Answer answer = work();
             QMetaObject::invokeMethod(
