@@ -258,12 +258,13 @@ void FamilyWindow::change(int digit, std::function<Outcome()> work, const QStrin
             return;
         }
         m_previous[size_t(digit)] = undoable ? std::optional(outcome.before) : std::nullopt;
+        // First, so that a word is heard before the row reads its photo again.
+        if (then)
+            then();
         refresh(digit);
         // A take begun meanwhile keeps its own status.
         if (!m_recorder->busy())
             say(done);
-        if (then)
-            then();
     });
 }
 
