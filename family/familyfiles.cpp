@@ -2,10 +2,12 @@
 
 #include "family/italian.h"
 #include "lesson/media.h"
+#include "lesson/wav.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +17,7 @@ namespace family {
 
 namespace {
 // The family's own files are small; anything larger was not made here and is not kept to undo.
-constexpr off_t largestKept = 64 * 1024 * 1024;
+constexpr qint64 largestKept = 64 * 1024 * 1024;
 
 QByteArray jpeg(const QImage &picture)
 {
@@ -29,27 +31,11 @@ QByteArray jpeg(const QImage &picture)
 // that cannot be put back (a folder, a FIFO, a file too large): it is left out of what is kept.
 std::optional<FileChange> standing(const QString &file)
 {
-    const QByteArray name = QFile::encodeName(file);
-    // Without blocking: a FIFO named like a photo would never give an end.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? std::optional(FileChange { file, std::nullopt }) : std::nullopt;
-    struct stat st
-    {
-    };
-    std::optional<FileChange> kept;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= largestKept) {
-        QByteArray bytes(qsizetype(st.st_size), 0);
-        qsizetype got = 0;
-        ssize_t n = 0;
-        while (got < bytes.size()
-            && (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
-            got += n;
-        if (n >= 0)
-            kept = FileChange { file, bytes.left(got) };
-    }
-    ::close(fd);
-    return kept;
+    QString reason;
+    const std::optional<QByteArray> bytes = lesson::readRegularFile(file, largestKept, &reason);
+    if (!bytes && reason != lesson::notThere)
+        return std::nullopt;
+    return FileChange { file, bytes };
 }
 
 bool writeAll(int fd, const QByteArray &bytes)
@@ -100,15 +86,18 @@ QString changeTogether(const FileChanges &changes, FileChanges *before)
             ::unlink(w.temporary.constData());
         return systemError(error);
     };
+    // Every file of a change is in the family's folder, made before anything is written there.
+    const bool writes = std::any_of(
+        changes.begin(), changes.end(), [](const FileChange &change) { return change.bytes; });
+    if (const QString failure
+        = writes ? makeFolder(QFileInfo(changes.front().file).path()) : QString();
+        !failure.isEmpty())
+        return failure;
     timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     for (const FileChange &change : changes) {
         if (!change.bytes)
             continue;
-        if (const QString failure = makeFolder(QFileInfo(change.file).path()); !failure.isEmpty()) {
-            fail(0);
-            return failure;
-        }
         const QFileInfo target(change.file);
         // Hidden, and made for the user alone (mkstemp's 0600), beside the name it will take.
         QByteArray temporary

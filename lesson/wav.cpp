@@ -14,40 +14,39 @@ namespace lesson {
 
 namespace {
 // A spoken word is well under a second; anything bigger is not one of ours and is not read.
-constexpr off_t largestRecording = 16 * 1024 * 1024;
+constexpr qint64 largestRecording = 16 * 1024 * 1024;
+} // namespace
 
-// Read without Qt, as it runs on the sound thread; opened without blocking and then checked to be
-// a regular file, because a FIFO or device named like a recording would never give an end.
-QByteArray readRecording(const QString &file, QString *reason)
+std::optional<QByteArray> readRegularFile(const QString &file, qint64 largest, QString *reason)
 {
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *reason = errno == ENOENT ? notThere : QString::fromLocal8Bit(std::strerror(errno));
-        return {};
+        return std::nullopt;
     }
-    QByteArray bytes;
+    std::optional<QByteArray> bytes;
     struct stat st
     {
     };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         *reason = QStringLiteral("non è un file regolare");
-    } else if (st.st_size > largestRecording) {
-        *reason = QStringLiteral("troppo grande per una parola");
+    } else if (st.st_size > largest) {
+        *reason = QStringLiteral("il file è troppo grande");
     } else {
-        bytes.resize(qsizetype(st.st_size));
+        QByteArray read(qsizetype(st.st_size), 0);
         qsizetype got = 0;
         ssize_t n = 0;
-        while (got < bytes.size()
-            && (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
+        while (
+            got < read.size() && (n = ::read(fd, read.data() + got, size_t(read.size() - got))) > 0)
             got += n;
-        bytes.resize(got);
-        if (bytes.isEmpty())
-            *reason = QStringLiteral("il file è vuoto");
+        if (n < 0)
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
+        else
+            bytes = read.left(got);
     }
     ::close(fd);
     return bytes;
 }
-} // namespace
 
 const QString notThere = QStringLiteral("il file non esiste");
 
@@ -60,9 +59,11 @@ std::vector<Uint8> decodeWav(const QString &file, QString *reason)
         *reason = QStringLiteral("manca la libreria SDL");
         return {};
     }
-    const QByteArray bytes = readRecording(file, reason);
-    if (bytes.isEmpty())
+    const QByteArray bytes = readRegularFile(file, largestRecording, reason).value_or(QByteArray());
+    if (bytes.isEmpty()) {
+        *reason = reason->isEmpty() ? QStringLiteral("il file è vuoto") : *reason;
         return {};
+    }
 
     SDL_AudioSpec spec {};
     Uint8 *samples = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <SDL_audio.h>
+#include <optional>
 #include <vector>
 
 namespace lesson {
@@ -15,7 +16,13 @@ inline constexpr Uint8 playChannels = 1;
 // that is not a playable WAV file of reasonable size. Never blocks on a FIFO or device node.
 std::vector<Uint8> decodeWav(const QString &file, QString *reason = nullptr);
 
-// The reason decodeWav gives for a file that is not there.
+// FILE's bytes, read without Qt (it runs on the sound thread too) and without blocking: it is
+// opened without waiting, then checked to be a regular file, because a FIFO or a device named
+// like one would never give an end. Null, with the reason, where it is anything else, is larger
+// than LARGEST bytes, or cannot be read; the reason is notThere where there is no such file.
+std::optional<QByteArray> readRegularFile(const QString &file, qint64 largest, QString *reason);
+
+// The reason decodeWav and readRegularFile give for a file that is not there.
 extern const QString notThere;
 
 } // namespace lesson
