@@ -152,7 +152,7 @@ QImage PictureStore::read(const QString &file, int fileRatio, int screenRatio, Q
     }
     QImage picture = readPicture(file, fileRatio, screenRatio, reason);
     // Read before the picture was: a file replaced meanwhile is read again at the next key.
-    if (!picture.isNull() && identity[2] > largePicture) {
+    if (!picture.isNull() && identity.size > largePicture) {
         QBuffer jpeg;
         jpeg.open(QIODevice::WriteOnly);
         QImageWriter writer(&jpeg, "jpeg");

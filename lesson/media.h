@@ -6,7 +6,6 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
-#include <array>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -41,7 +40,11 @@ void decodeUprightAt(QImageReader &reader, const QSize &size);
 // FILE's device, inode, size, and change and modification times to the nanosecond: a file
 // replaced, even by one of the same size and time, has another inode or change time. All zero
 // where there is no file.
-using FileIdentity = std::array<qint64, 5>;
+struct FileIdentity
+{
+    qint64 device = 0, inode = 0, size = 0, modified = 0, changed = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
 FileIdentity fileIdentity(const QString &file);
 
 // Where a family keeps its own recordings and photos, under the installed IMG folder's names:
