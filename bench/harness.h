@@ -49,7 +49,9 @@ public:
         }
         return false;
     }
-    ~SoundServer()
+    ~SoundServer() { kill(); }
+    // As a crash or an update ends it; start() brings it back at the same address.
+    void kill()
     {
         m_daemon.kill();
         m_daemon.waitForFinished();

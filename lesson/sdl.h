@@ -17,6 +17,7 @@ namespace lesson {
     F(SDL_OpenAudioDevice)                                                                         \
     F(SDL_CloseAudioDevice)                                                                        \
     F(SDL_GetAudioDeviceStatus)                                                                    \
+    F(SDL_GetNumAudioDevices)                                                                      \
     F(SDL_PauseAudioDevice)                                                                        \
     F(SDL_ClearQueuedAudio)                                                                        \
     F(SDL_QueueAudio)                                                                              \

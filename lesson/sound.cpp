@@ -2,6 +2,7 @@
 
 #include "lesson/sdl.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -75,7 +76,7 @@ public:
             m_progress = now;
         m_queued = queued;
         if (m_lib.SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED
-            || now - m_progress > stalledAfter) {
+            || now - m_progress > stalledAfter || deviceLeftTheList()) {
             lost();
             // The word that met a dead device is played on a new one while still wanted.
             if (!m_word.empty() && now - m_asked < staleAfter && open())
@@ -161,9 +162,22 @@ private:
         if (!m_device)
             return false;
         m_lib.SDL_PauseAudioDevice(m_device, 0);
+        m_devices = m_lib.SDL_GetNumAudioDevices(0);
         m_queued = 0;
         m_progress = m_busy = Clock::now();
         return true;
+    }
+
+    // SDL 3, which runs SDL 2 programs through sdl2-compat, keeps a lost device as a stand-in that
+    // goes on taking sound at the device's pace, and says it plays: neither sign above ever shows.
+    // A lost device leaves SDL's list of devices, though, on SDL 2 as on SDL 3. The list tells
+    // nothing of which device is the default, so any device gone counts, the one in use perhaps
+    // among them: a new device is one more start of a stream, and no sound lost.
+    bool deviceLeftTheList()
+    {
+        const int devices = m_lib.SDL_GetNumAudioDevices(0);
+        m_devices = std::max(m_devices, devices);
+        return devices >= 0 && devices < m_devices;
     }
 
     void queueWord()
@@ -198,6 +212,7 @@ private:
     bool m_capturing = false; // asked to record, whether or not the microphone opened
     std::vector<Uint8> m_word; // what plays now, kept to be played again on a new device
     Clock::time_point m_asked {};
+    int m_devices = 0; // how many playback devices SDL knew of while this one was open
     Uint32 m_queued = 0;
     Clock::time_point m_progress {}; // the last time the queue drained, or was empty
     Clock::time_point m_busy {}; // the last time anything was queued

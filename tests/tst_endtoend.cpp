@@ -29,7 +29,8 @@ QByteArray run(
     return p.readAllStandardOutput();
 }
 
-// A PulseAudio daemon with a null sink alone, whose monitor is recorded from the start.
+// A PulseAudio daemon with a null sink alone, whose monitor is recorded from the start and is the
+// microphone too.
 class SoundServer
 {
 public:
@@ -53,7 +54,10 @@ public:
         config.write("load-module module-null-sink sink_name=ear rate=22050 channels=1\n"
                      "load-module module-native-protocol-unix auth-anonymous=1 socket="
             + m_env.value(QStringLiteral("PULSE_SERVER")).mid(5).toUtf8()
-            + "\nset-default-sink ear\nset-default-source ear.monitor\n");
+            // The microphone hears what plays, as a source of its own: SDL 3 takes no monitor
+            // for a microphone, and a real one is none.
+            + "\nload-module module-remap-source source_name=microphone master=ear.monitor\n"
+              "set-default-sink ear\nset-default-source microphone\n");
         config.close();
         QFile::remove(m_dir.filePath(QStringLiteral("native")));
         m_daemon.start(QStringLiteral("pulseaudio"),
@@ -286,9 +290,12 @@ void TestEndToEnd::hungServer()
     QVERIFY(m_sound.heard(1500) > ownLength(QStringLiteral("5")) - 0.1);
 }
 
-// Fault: a server killed and started again is never heard again.
+// Fault: a server killed and started again is never heard again. A word plays first: SDL 3 keeps
+// a device that played as a stand-in that seems to play on, where one never used is simply gone.
 void TestEndToEnd::killedServerComesBack()
 {
+    keys(QStringLiteral("9"));
+    QVERIFY(m_sound.heard(1500) > ownLength(QStringLiteral("9")) - 0.1);
     m_sound.kill();
     keys(QStringLiteral("2"));
     QVERIFY(answersWithBox(QStringLiteral("d")));

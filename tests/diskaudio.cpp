@@ -1,0 +1,104 @@
+#include "diskaudio.h"
+
+#include "lesson/wav.h"
+
+#include <QString>
+#include <SDL.h>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+namespace testkit {
+
+DiskFormat diskFormat(bool microphone)
+{
+    static const std::array<DiskFormat, 2> formats = [] {
+        std::array<DiskFormat, 2> said;
+        said.fill({ lesson::playRate, lesson::playChannels });
+        const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
+        qputenv("SDL_AUDIODRIVER", "disk");
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+            // SDL 2's disk driver says nothing, and keeps to what it is asked.
+            for (const int capture : { 0, 1 }) {
+                SDL_AudioSpec spec {};
+                char *name = nullptr;
+                if (SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0) {
+                    if (spec.format != AUDIO_S16LSB)
+                        qFatal("SDL's disk driver in a format of %#x, not 16-bit", spec.format);
+                    said[size_t(capture)] = { spec.freq, spec.channels };
+                    SDL_free(name);
+                }
+            }
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        }
+        qputenv("SDL_AUDIODRIVER", driver);
+        if (said[0].rate % lesson::playRate || said[1].rate % lesson::playRate)
+            qFatal("SDL's disk driver at %d and %d Hz", said[0].rate, said[1].rate);
+        return said;
+    }();
+    return formats[microphone ? 1 : 0];
+}
+
+std::vector<qint16> asPlayed(const QByteArray &written)
+{
+    const DiskFormat format = diskFormat(false);
+    // SDL 3 resamples by whole steps here, so every other sample out is one of the word's own.
+    const qsizetype step = qsizetype(format.channels) * (format.rate / lesson::playRate);
+    const auto *samples = reinterpret_cast<const qint16 *>(written.constData());
+    std::vector<qint16> played;
+    for (qsizetype at = 0; at < written.size() / 2; at += step)
+        played.push_back(samples[at]);
+    return played;
+}
+
+QByteArray forMicrophone(const QByteArray &sound)
+{
+    const DiskFormat format = diskFormat(true);
+    std::vector<qint16> samples(size_t(sound.size() / 2));
+    std::memcpy(samples.data(), sound.constData(), samples.size() * 2);
+    const int times = format.rate / lesson::playRate;
+    std::vector<qint16> read;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const int next = i + 1 < samples.size() ? samples[i + 1] : samples[i];
+        for (int t = 0; t < times; ++t) {
+            const auto sample = qint16(samples[i] + (next - samples[i]) * t / times);
+            read.insert(read.end(), size_t(format.channels), sample);
+        }
+    }
+    return raw(read);
+}
+
+int timesHeard(const std::vector<qint16> &heard, const std::vector<qint16> &word)
+{
+    // SDL 3 converts through floating point, which may round a sample by one or two.
+    constexpr int rounding = 4;
+    int times = 0;
+    for (size_t at = 0; !word.empty() && at + word.size() <= heard.size();) {
+        size_t i = 0;
+        while (i < word.size() && std::abs(heard[at + i] - word[i]) <= rounding)
+            ++i;
+        if (i == word.size()) {
+            ++times;
+            at += word.size();
+        } else {
+            ++at;
+        }
+    }
+    return times;
+}
+
+std::vector<qint16> pcm(const QString &file)
+{
+    const std::vector<Uint8> bytes = lesson::decodeWav(file);
+    std::vector<qint16> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+QByteArray raw(const std::vector<qint16> &samples)
+{
+    return QByteArray(
+        reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * 2));
+}
+
+} // namespace testkit

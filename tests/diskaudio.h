@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <vector>
+
+namespace testkit {
+
+// SDL's disk driver writes what plays into a file, and reads the microphone from another. SDL 2
+// keeps to the format the program asks for. SDL 3, which runs SDL 2 programs through
+// sdl2-compat, opens its devices at 44100 Hz at least, with two channels out, and converts.
+struct DiskFormat
+{
+    int rate = 0;
+    int channels = 0;
+};
+// As SDL says it, asked of its disk driver once, before the test opens a device.
+DiskFormat diskFormat(bool microphone);
+
+// What the driver wrote, as the program's own samples: the first channel, at the play rate.
+std::vector<qint16> asPlayed(const QByteArray &written);
+// Sound in the program's own format, as the driver's microphone is to read it.
+QByteArray forMicrophone(const QByteArray &sound);
+// How many times WORD is found in HEARD, sample for sample but for SDL 3's rounding.
+int timesHeard(const std::vector<qint16> &heard, const std::vector<qint16> &word);
+
+// A WAV file's samples in the program's format; none where it cannot be played.
+std::vector<qint16> pcm(const QString &file);
+QByteArray raw(const std::vector<qint16> &samples);
+
+} // namespace testkit
