@@ -54,8 +54,8 @@ std::vector<qint16> asPlayed(const QByteArray &written)
 QByteArray forMicrophone(const QByteArray &sound)
 {
     const DiskFormat format = diskFormat(true);
-    std::vector<qint16> samples(size_t(sound.size() / 2));
-    std::memcpy(samples.data(), sound.constData(), samples.size() * 2);
+    const auto *in = reinterpret_cast<const qint16 *>(sound.constData());
+    const std::vector<qint16> samples(in, in + sound.size() / 2);
     const int times = format.rate / lesson::playRate;
     std::vector<qint16> read;
     for (size_t i = 0; i < samples.size(); ++i) {
