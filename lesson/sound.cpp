@@ -111,13 +111,13 @@ public:
         return m_capturing;
     }
 
-    // Stops the microphone and gives what it recorded. Its device is closed by closeCapture, which
-    // can take a second or more on a sound server, so what it heard need not wait for that.
+    // Gives what the microphone recorded. Its device is closed by closeCapture, which can take a
+    // second or more on a sound server, so what it heard need not wait for that. Not paused first:
+    // SDL 3 pauses under the lock its device holds while it reads, and a read may be slow.
     std::vector<qint16> stopCapture()
     {
         std::vector<qint16> samples;
         if (m_capture) {
-            m_lib.SDL_PauseAudioDevice(m_capture, 1);
             samples.resize(m_lib.SDL_GetQueuedAudioSize(m_capture) / sizeof(qint16));
             samples.resize(m_lib.SDL_DequeueAudio(
                                m_capture, samples.data(), Uint32(samples.size() * sizeof(qint16)))
