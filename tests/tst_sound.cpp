@@ -204,8 +204,8 @@ void TestSound::silenceLetsTheDeviceGo()
 // one.
 void TestSound::stalledDeviceIsReplaced()
 {
-    // SDL's disk driver writes into a FIFO of one page that is read only when the test says: the
-    // device takes a moment of sound, then its writes block.
+    // SDL's disk driver writes into a FIFO that is read only when the test says: the device takes a
+    // moment of sound, then its writes block.
     const QString fifo = m_dir.filePath(QStringLiteral("stalled.fifo"));
     QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     std::signal(SIGPIPE, SIG_IGN); // the device writing on after the reader has gone
@@ -216,7 +216,11 @@ void TestSound::stalledDeviceIsReplaced()
     lesson::SdlSound sound;
     const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
     const auto closeReader = qScopeGuard([reader] { ::close(reader); });
-    QVERIFY(reader >= 0 && fcntl(reader, F_SETPIPE_SZ, 4096) >= 0);
+    // A page holds 93 ms of the play format; as long in the format SDL writes.
+    const testkit::DiskFormat format = testkit::diskFormat(false);
+    QVERIFY(reader >= 0
+        && fcntl(reader, F_SETPIPE_SZ, 4096 * format.channels * format.rate / lesson::playRate)
+            >= 0);
     const auto drain = [reader](int ms) {
         QByteArray out(4096, 0), all;
         QElapsedTimer clock;
