@@ -213,7 +213,7 @@ int main(int argc, char *argv[])
         qPrintable(ks.value(QStringLiteral("keypress_digit_p99_ms"))),
         qPrintable(kh.value(QStringLiteral("keypress_digit_p99_ms"))), idleStreams, idleCpuN,
         idleCpuS, median(afterSilence), afterRestart.size() == 3 ? maximum(afterRestart) : -1,
-        median(mapP) / startF, hwm1000P, median(screenP),
-        median(soundsP), median(rec.open), median(rec.playback), rec.heldAfter);
+        median(mapP) / startF, hwm1000P, median(screenP), median(soundsP), median(rec.open),
+        median(rec.playback), rec.heldAfter);
     return 0;
 }

@@ -68,20 +68,25 @@ QByteArray forMicrophone(const QByteArray &sound)
     return raw(read);
 }
 
-int timesHeard(const std::vector<qint16> &heard, const std::vector<qint16> &word)
+int timesHeard(const QByteArray &written, const std::vector<qint16> &word)
 {
+    const DiskFormat format = diskFormat(false);
+    const auto step = size_t(format.channels) * size_t(format.rate / lesson::playRate);
+    const auto channels = size_t(format.channels);
+    const auto *heard = reinterpret_cast<const qint16 *>(written.constData());
+    const auto count = size_t(written.size() / 2);
     // SDL 3 converts through floating point, which may round a sample by one or two.
     constexpr int rounding = 4;
     int times = 0;
-    for (size_t at = 0; !word.empty() && at + word.size() <= heard.size();) {
+    for (size_t at = 0; !word.empty() && at + (word.size() - 1) * step < count;) {
         size_t i = 0;
-        while (i < word.size() && std::abs(heard[at + i] - word[i]) <= rounding)
+        while (i < word.size() && std::abs(heard[at + i * step] - word[i]) <= rounding)
             ++i;
         if (i == word.size()) {
             ++times;
-            at += word.size();
+            at += word.size() * step;
         } else {
-            ++at;
+            at += channels;
         }
     }
     return times;

@@ -21,8 +21,9 @@ DiskFormat diskFormat(bool microphone);
 std::vector<qint16> asPlayed(const QByteArray &written);
 // Sound in the program's own format, as the driver's microphone is to read it.
 QByteArray forMicrophone(const QByteArray &sound);
-// How many times WORD is found in HEARD, sample for sample but for SDL 3's rounding.
-int timesHeard(const std::vector<qint16> &heard, const std::vector<qint16> &word);
+// How many times WORD is found in what the driver WROTE, sample for sample but for SDL 3's
+// rounding, from whichever of its samples it begins.
+int timesHeard(const QByteArray &written, const std::vector<qint16> &word);
 
 // A WAV file's samples in the program's format; none where it cannot be played.
 std::vector<qint16> pcm(const QString &file);

@@ -1,8 +1,9 @@
 // The player, heard through SDL's disk driver: what a real device would have played lands in a
-// file, sample for sample (SDL 3 resamples it, which testkit undoes). Recordings as a parent may leave them: odd, broken, or not recordings
-// at all. And the twenty files the child meets, as tools/make-assets makes them.
-#include "lesson/sound.h"
+// file, sample for sample (SDL 3 resamples it, which testkit sees through). Recordings as a parent
+// may leave them: odd, broken, or not recordings at all. And the twenty files the child meets, as
+// tools/make-assets makes them.
 #include "diskaudio.h"
+#include "lesson/sound.h"
 #include "testkit.h"
 
 #include <QCryptographicHash>
@@ -66,7 +67,7 @@ private Q_SLOTS:
     void shipped();
 
 private:
-    std::vector<qint16> played() const;
+    QByteArray played() const;
     QTemporaryDir m_dir;
 };
 
@@ -111,10 +112,10 @@ void TestSound::init()
     QFile::remove(m_dir.filePath(QStringLiteral("device.raw")));
 }
 
-std::vector<qint16> TestSound::played() const
+QByteArray TestSound::played() const
 {
     const QByteArray out = testkit::contentOf(m_dir.filePath(QStringLiteral("device.raw")));
-    return testkit::asPlayed(out == "missing" ? QByteArray() : out);
+    return out == "missing" ? QByteArray() : out;
 }
 
 // Faults: a new word does not cut the old one short; a broken or missing recording lets the old
@@ -144,8 +145,9 @@ void TestSound::playing()
         sound.suona(next);
     }
     // Until 7 would have ended, and a little more.
-    QTRY_VERIFY_WITH_TIMEOUT(played().size() > seven.size() + lesson::playRate * 3 / 10, 5000);
-    const std::vector<qint16> out = played();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        testkit::asPlayed(played()).size() > seven.size() + lesson::playRate * 3 / 10, 5000);
+    const QByteArray out = played();
     QVERIFY(timesHeard(out, { seven.begin(), seven.begin() + 2205 }));
     QCOMPARE(timesHeard(out, seven) > 0, next.isEmpty());
     if (nextHeard)
@@ -236,12 +238,12 @@ void TestSound::stalledDeviceIsReplaced()
     sound.suona(media + u"/7.wav");
     // Past the stall's limit, and still within the second in which the word is wanted.
     QTest::qWait(750);
-    const std::vector<qint16> heard = testkit::asPlayed(drain(1500));
+    const QByteArray heard = drain(1500);
     // Its first 20 ms: cut by the stall, then whole.
     QCOMPARE(timesHeard(heard, { seven.begin(), seven.begin() + 441 }), 2);
     QVERIFY(timesHeard(heard, seven));
     sound.suona(media + u"/4.wav");
-    QVERIFY(timesHeard(testkit::asPlayed(drain(1200)), pcm(media + u"/4.wav")));
+    QVERIFY(timesHeard(drain(1200), pcm(media + u"/4.wav")));
 }
 
 void TestSound::shipped_data()
