@@ -75,8 +75,11 @@ public:
         if (queued == 0 || queued < m_queued)
             m_progress = now;
         m_queued = queued;
-        if (m_lib.SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED
-            || now - m_progress > stalledAfter || deviceLeftTheList()) {
+        // SDL 3 answers the status under the lock its device holds while it writes, so a device
+        // that stopped taking sound would hold this thread too. It is asked once the queue has
+        // drained: a device SDL 2 found dead drains it too, dropping it at the pace of playing.
+        if (now - m_progress > stalledAfter || deviceLeftTheList()
+            || (queued == 0 && m_lib.SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED)) {
             lost();
             // The word that met a dead device is played on a new one while still wanted.
             if (!m_word.empty() && now - m_asked < staleAfter && open())
