@@ -39,16 +39,9 @@ DiskFormat diskFormat(bool microphone)
     return formats[microphone ? 1 : 0];
 }
 
-std::vector<qint16> asPlayed(const QByteArray &written)
+qsizetype samplesPlayed(const QByteArray &written)
 {
-    const DiskFormat format = diskFormat(false);
-    // SDL 3 resamples by whole steps here, so every other sample out is one of the word's own.
-    const qsizetype step = qsizetype(format.channels) * (format.rate / lesson::playRate);
-    const auto *samples = reinterpret_cast<const qint16 *>(written.constData());
-    std::vector<qint16> played;
-    for (qsizetype at = 0; at < written.size() / 2; at += step)
-        played.push_back(samples[at]);
-    return played;
+    return written.size() / 2 / diskFormat(false).step();
 }
 
 QByteArray forMicrophone(const QByteArray &sound)
@@ -70,9 +63,9 @@ QByteArray forMicrophone(const QByteArray &sound)
 
 int timesHeard(const QByteArray &written, const std::vector<qint16> &word)
 {
-    const DiskFormat format = diskFormat(false);
-    const auto step = size_t(format.channels) * size_t(format.rate / lesson::playRate);
-    const auto channels = size_t(format.channels);
+    // SDL 3 resamples by whole steps here: every other sample it writes is one of the word's own.
+    const auto step = size_t(diskFormat(false).step());
+    const auto channels = size_t(diskFormat(false).channels);
     const auto *heard = reinterpret_cast<const qint16 *>(written.constData());
     const auto count = size_t(written.size() / 2);
     // SDL 3 converts through floating point, which may round a sample by one or two.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lesson/wav.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 #include <vector>
@@ -13,12 +15,14 @@ struct DiskFormat
 {
     int rate = 0;
     int channels = 0;
+    // Samples in the driver's file to one of the program's.
+    int step() const { return channels * (rate / lesson::playRate); }
 };
 // As SDL says it, asked of its disk driver once, before the test opens a device.
 DiskFormat diskFormat(bool microphone);
 
-// What the driver wrote, as the program's own samples: the first channel, at the play rate.
-std::vector<qint16> asPlayed(const QByteArray &written);
+// How many of the program's samples the driver WROTE.
+qsizetype samplesPlayed(const QByteArray &written);
 // Sound in the program's own format, as the driver's microphone is to read it.
 QByteArray forMicrophone(const QByteArray &sound);
 // How many times WORD is found in what the driver WROTE, sample for sample but for SDL 3's

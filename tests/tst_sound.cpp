@@ -146,7 +146,8 @@ void TestSound::playing()
     }
     // Until 7 would have ended, and a little more.
     QTRY_VERIFY_WITH_TIMEOUT(
-        testkit::asPlayed(played()).size() > seven.size() + lesson::playRate * 3 / 10, 5000);
+        testkit::samplesPlayed(played()) > qsizetype(seven.size()) + lesson::playRate * 3 / 10,
+        5000);
     const QByteArray out = played();
     QVERIFY(timesHeard(out, { seven.begin(), seven.begin() + 2205 }));
     QCOMPARE(timesHeard(out, seven) > 0, next.isEmpty());
