@@ -157,9 +157,10 @@ Recording recording(const SoundServer &sound, const QString &numeri, const QProc
     std::vector<qint16> tone(size_t(22050 * 0.6));
     for (size_t i = 0; i < tone.size(); ++i)
         tone[i] = qint16(9000 * std::sin(double(i) * 0.085));
-    word.open();
-    word.write(reinterpret_cast<const char *>(tone.data()), qint64(tone.size() * 2));
-    word.flush();
+    if (!word.open()
+        || word.write(reinterpret_cast<const char *>(tone.data()), qint64(tone.size() * 2)) < 0
+        || !word.flush())
+        return out;
     TimedRecorder recorder(sound);
     recorder.started();
     for (int i = 0; i < 5; ++i) {
@@ -167,9 +168,10 @@ Recording recording(const SoundServer &sound, const QString &numeri, const QProc
         const double down = recorder.nowMs();
         XTestFakeKeyEvent(d, four, True, CurrentTime);
         XFlush(d);
-        while (sourceOutputs() < 2 && recorder.nowMs() - down < 2000) { } // parec's and ours
+        // parec's, the microphone's link to what plays, and ours
+        while (sourceOutputs() < 3 && recorder.nowMs() - down < 2000) { }
         out.open.push_back(recorder.nowMs() - down);
-        // A word into the sink, whose monitor is the microphone; then the key is let go.
+        // A word into the sink, which the microphone hears; then the key is let go.
         run(QStringLiteral("pacat"),
             { QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
                 QStringLiteral("--channels=1"), QStringLiteral("--rate=22050"),

@@ -34,7 +34,11 @@ public:
         config.write("load-module module-null-sink sink_name=numeri_test rate=22050 channels=1\n"
                      "load-module module-native-protocol-unix auth-anonymous=1 socket="
             + m_dir.filePath(QStringLiteral("native")).toUtf8()
-            + "\nset-default-sink numeri_test\n");
+            // The microphone hears what plays, as a source of its own: SDL 3 takes no monitor
+            // for a microphone.
+            + "\nload-module module-remap-source source_name=microphone "
+              "master=numeri_test.monitor\nset-default-sink numeri_test\n"
+              "set-default-source microphone\n");
         config.close();
         m_daemon.setProcessEnvironment(m_env);
         m_daemon.start(QStringLiteral("pulseaudio"),
