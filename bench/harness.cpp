@@ -186,7 +186,7 @@ Recording recording(const SoundServer &sound, const QString &numeri, const QProc
         if (heard >= 0)
             out.playback.push_back(heard - up);
     }
-    out.heldAfter = int(sourceOutputs()) - 1;
+    out.heldAfter = int(sourceOutputs()) - 2; // all but parec and the microphone's link
     XCloseDisplay(d);
     stop(r);
     return out;

@@ -1,12 +1,15 @@
 #include "diskaudio.h"
 
 #include "lesson/wav.h"
+#include "testkit.h"
 
 #include <QString>
 #include <SDL.h>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 namespace testkit {
 
@@ -83,6 +86,35 @@ int timesHeard(const QByteArray &written, const std::vector<qint16> &word)
         }
     }
     return times;
+}
+
+std::vector<qint16> spokenFour()
+{
+    std::mt19937 random(20261207);
+    std::normal_distribution<double> hiss(0, 60);
+    std::vector<qint16> spoken(size_t(lesson::playRate * 0.4)); // silence before
+    for (const qint16 s : pcm(testkit::builtMedia() + u"/4.wav"))
+        spoken.push_back(qint16(s / 5));
+    spoken.resize(spoken.size() + size_t(lesson::playRate * 0.6));
+    for (qint16 &s : spoken)
+        s = qint16(s + hiss(random));
+    return spoken;
+}
+
+double voicedLoudness(const std::vector<qint16> &word)
+{
+    double energy = 0;
+    int voiced = 0;
+    for (size_t at = 0; at + 220 <= word.size(); at += 220) {
+        double sum = 0;
+        for (size_t i = at; i < at + 220; ++i)
+            sum += double(word[i]) * word[i];
+        if (std::sqrt(sum / 220) > 0.015 * 32768 * 2) {
+            energy += sum / 220;
+            ++voiced;
+        }
+    }
+    return voiced ? std::sqrt(energy / voiced) : 0;
 }
 
 std::vector<qint16> pcm(const QString &file)

@@ -29,6 +29,11 @@ QByteArray forMicrophone(const QByteArray &sound);
 // rounding, from whichever of its samples it begins.
 int timesHeard(const QByteArray &written, const std::vector<qint16> &word);
 
+// The installed 4, said quietly into a microphone held too far, between silences, with hiss.
+std::vector<qint16> spokenFour();
+// The loudness of a word as the program levels it: RMS over its voiced 10 ms windows.
+double voicedLoudness(const std::vector<qint16> &word);
+
 // A WAV file's samples in the program's format; none where it cannot be played.
 std::vector<qint16> pcm(const QString &file);
 QByteArray raw(const std::vector<qint16> &samples);

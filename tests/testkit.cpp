@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace testkit {
 
@@ -22,6 +25,33 @@ bool write(const QString &file, const QByteArray &bytes)
     QDir().mkpath(QFileInfo(file).path());
     QFile f(file);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+int mode(const QString &file)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+void withRoom(unsigned long room, const std::function<void()> &work)
+{
+    rlimit was {};
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    rlimit full = was;
+    full.rlim_cur = room ? rlim_t(room) : was.rlim_cur;
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    work();
+    ::setrlimit(RLIMIT_FSIZE, &was);
+}
+
+qint64 residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLongLong() * 4
+                                           : 0;
 }
 
 QString builtMedia()
@@ -91,6 +121,18 @@ BoxCloser::BoxCloser()
         QTest::mouseClick(open->button(QMessageBox::Ok), Qt::LeftButton);
     });
     m_poll->start(0);
+}
+
+QList<SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers)
+{
+    BoxCloser closer;
+    QWidget *target = QApplication::focusWidget();
+    const Qt::Key key = text == u"\x1b" ? Qt::Key_Escape : Qt::Key_unknown;
+    if (target) {
+        QTest::sendKeyEvent(QTest::Press, target, key, text, modifiers);
+        QTest::sendKeyEvent(QTest::Release, target, key, text, modifiers);
+    }
+    return closer.boxes();
 }
 
 } // namespace testkit

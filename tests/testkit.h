@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 namespace testkit {
@@ -16,6 +17,15 @@ bool write(const QString &file, const QByteArray &bytes);
 QString builtMedia();
 // Copies the built media into FOLDER/IMG, making FOLDER as needed.
 void copyMedia(const QString &folder);
+
+// FILE's permission bits; -1 where it is not there.
+int mode(const QString &file);
+// Runs WORK with files able to grow to ROOM bytes alone (0: no limit), as on a disk that fills: a
+// write past it fails with EFBIG, SIGXFSZ ignored. It needs no root and no mount; nothing else in
+// this process writes a file meanwhile.
+void withRoom(unsigned long room, const std::function<void()> &work);
+// This process's resident memory.
+qint64 residentKiB();
 
 // A phone's photo of 3000 x 4000, upright red above and blue below, as a camera held upright
 // writes it: stored lying down, with EXIF's orientation 6 (turn 90 degrees clockwise to show).
@@ -49,5 +59,9 @@ private:
     std::shared_ptr<QList<SeenBox>> m_boxes;
     std::unique_ptr<QTimer> m_poll;
 };
+
+// Types TEXT, a key press and its release, into the widget that has the keyboard, as a child does;
+// gives the boxes that opened meanwhile.
+QList<SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers = {});
 
 } // namespace testkit

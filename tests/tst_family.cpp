@@ -29,65 +29,13 @@
 
 using namespace std::chrono_literals;
 using testkit::contentOf;
+using testkit::mode;
 using testkit::pcm;
 using testkit::raw;
+using testkit::spokenFour;
+using testkit::voicedLoudness;
+using testkit::withRoom;
 using testkit::write;
-
-namespace {
-int mode(const QString &file)
-{
-    struct stat st
-    {
-    };
-    return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
-// The loudness of a word as the program levels it: RMS over its voiced 10 ms windows.
-double voicedLoudness(const std::vector<qint16> &word)
-{
-    double energy = 0;
-    int voiced = 0;
-    for (size_t at = 0; at + 220 <= word.size(); at += 220) {
-        double sum = 0;
-        for (size_t i = at; i < at + 220; ++i)
-            sum += double(word[i]) * word[i];
-        if (std::sqrt(sum / 220) > 0.015 * 32768 * 2) {
-            energy += sum / 220;
-            ++voiced;
-        }
-    }
-    return voiced ? std::sqrt(energy / voiced) : 0;
-}
-
-// Runs WORK with files able to grow to ROOM bytes alone (0: no limit), as on a disk that fills: a
-// write past it fails with EFBIG, SIGXFSZ ignored. It needs no root and no mount; nothing else in
-// this process writes a file meanwhile.
-void withRoom(rlim_t room, const std::function<void()> &work)
-{
-    rlimit was {};
-    ::getrlimit(RLIMIT_FSIZE, &was);
-    rlimit full = was;
-    full.rlim_cur = room ? room : was.rlim_cur;
-    std::signal(SIGXFSZ, SIG_IGN);
-    ::setrlimit(RLIMIT_FSIZE, &full);
-    work();
-    ::setrlimit(RLIMIT_FSIZE, &was);
-}
-
-// The installed 4, said quietly into a microphone held too far, between silences, with hiss.
-std::vector<qint16> spokenFour()
-{
-    std::mt19937 random(20261207);
-    std::normal_distribution<double> hiss(0, 60);
-    std::vector<qint16> spoken(size_t(lesson::playRate * 0.4)); // silence before
-    for (const qint16 s : pcm(testkit::builtMedia() + u"/4.wav"))
-        spoken.push_back(qint16(s / 5));
-    spoken.resize(spoken.size() + size_t(lesson::playRate * 0.6));
-    for (qint16 &s : spoken)
-        s = qint16(s + hiss(random));
-    return spoken;
-}
-} // namespace
 
 class TestFamily : public QObject
 {

@@ -26,20 +26,13 @@ public:
     }
     QStringList played;
 };
-
 bool isDigit(const QString &text)
 {
     return text.size() == 1 && text[0] >= u'0' && text[0] <= u'9';
 }
 
 const QString warning = QStringLiteral("Fai attenzione, non hai premuto un numero");
-
-qint64 residentKiB()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLongLong() * 4
-                                           : 0;
-}
+using testkit::press;
 } // namespace
 
 class TestLesson : public QObject
@@ -66,7 +59,6 @@ private:
     QLabel *label() const { return m_window->findChild<QLabel *>(QStringLiteral("Label1")); }
     QLabel *picture() const { return m_window->findChild<QLabel *>(QStringLiteral("Picture1")); }
     QLineEdit *catcher() const { return m_window->findChild<QLineEdit *>(QStringLiteral("Text1")); }
-    QList<testkit::SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers = {});
     // What is wrong with the window after TEXT was typed; empty when nothing is.
     QString wrongAfter(const QString &text, const QList<testkit::SeenBox> &boxes);
 
@@ -89,18 +81,6 @@ void TestLesson::init()
     m_window = std::make_unique<Form1>(m_sound, m_folder);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-}
-
-QList<testkit::SeenBox> TestLesson::press(const QString &text, Qt::KeyboardModifiers modifiers)
-{
-    testkit::BoxCloser closer;
-    QWidget *target = QApplication::focusWidget();
-    const Qt::Key key = text == u"\x1b" ? Qt::Key_Escape : Qt::Key_unknown;
-    if (target) {
-        QTest::sendKeyEvent(QTest::Press, target, key, text, modifiers);
-        QTest::sendKeyEvent(QTest::Release, target, key, text, modifiers);
-    }
-    return closer.boxes();
 }
 
 QString TestLesson::wrongAfter(const QString &text, const QList<testkit::SeenBox> &boxes)
@@ -398,15 +378,15 @@ void TestLesson::randomKeys()
         const QString wrong = wrongAfter(text, press(text));
         QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("key %1: %2").arg(i).arg(wrong)));
     }
-    [[maybe_unused]] const qint64 before = residentKiB();
+    [[maybe_unused]] const qint64 before = testkit::residentKiB();
     for (int i = 0; i < 1500; ++i) {
         QTest::sendKeyEvent(QTest::Click, catcher(), Qt::Key_unknown, QString::number(i % 10), {});
         QCoreApplication::processEvents();
     }
     QCOMPARE(catcher()->text().size(), 1000);
 #ifndef __SANITIZE_ADDRESS__ // whose quarantine holds freed memory back on purpose
-    QVERIFY2(
-        residentKiB() - before < 16 * 1024, qPrintable(QString::number(residentKiB() - before)));
+    QVERIFY2(testkit::residentKiB() - before < 16 * 1024,
+        qPrintable(QString::number(testkit::residentKiB() - before)));
 #endif
 }
 
