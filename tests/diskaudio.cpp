@@ -3,7 +3,6 @@
 #include "lesson/wav.h"
 #include "testkit.h"
 
-#include <QString>
 #include <SDL.h>
 #include <array>
 #include <cmath>
@@ -24,19 +23,15 @@ DiskFormat diskFormat(bool microphone)
             // SDL 2's disk driver says nothing, and keeps to what it is asked.
             for (const int capture : { 0, 1 }) {
                 SDL_AudioSpec spec {};
-                char *name = nullptr;
-                if (SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0) {
-                    if (spec.format != AUDIO_S16LSB)
-                        qFatal("SDL's disk driver in a format of %#x, not 16-bit", spec.format);
+                if (SDL_GetDefaultAudioInfo(nullptr, &spec, capture) == 0) {
+                    if (spec.format != AUDIO_S16LSB || spec.freq % lesson::playRate)
+                        qFatal("SDL's disk driver at %d Hz, format %#x", spec.freq, spec.format);
                     said[size_t(capture)] = { spec.freq, spec.channels };
-                    SDL_free(name);
                 }
             }
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
         }
         qputenv("SDL_AUDIODRIVER", driver);
-        if (said[0].rate % lesson::playRate || said[1].rate % lesson::playRate)
-            qFatal("SDL's disk driver at %d and %d Hz", said[0].rate, said[1].rate);
         return said;
     }();
     return formats[microphone ? 1 : 0];

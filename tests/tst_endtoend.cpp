@@ -6,9 +6,7 @@
 #include <QDir>
 #include <QScopeGuard>
 
-using testkit::run;
-using testkit::SoundServer;
-using testkit::words;
+using namespace testkit;
 
 class TestEndToEnd : public QObject
 {

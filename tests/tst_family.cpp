@@ -28,14 +28,7 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
-using testkit::contentOf;
-using testkit::mode;
-using testkit::pcm;
-using testkit::raw;
-using testkit::spokenFour;
-using testkit::voicedLoudness;
-using testkit::withRoom;
-using testkit::write;
+using namespace testkit;
 
 class TestFamily : public QObject
 {

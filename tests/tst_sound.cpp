@@ -110,6 +110,8 @@ void TestSound::init()
 {
     testkit::diskFormat(false); // asked before the player's own SDL starts
     QFile::remove(m_dir.filePath(QStringLiteral("device.raw")));
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath(QStringLiteral("device.raw"))));
 }
 
 QByteArray TestSound::played() const
@@ -135,8 +137,6 @@ void TestSound::playing()
 {
     QFETCH(QString, next);
     QFETCH(bool, nextHeard);
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath(QStringLiteral("device.raw"))));
     const std::vector<qint16> seven = pcm(testkit::builtMedia() + u"/7.wav");
     lesson::SdlSound sound;
     sound.suona(testkit::builtMedia() + u"/7.wav");
@@ -171,8 +171,6 @@ void TestSound::familyFirst()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, heard);
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath(QStringLiteral("device.raw"))));
     const QString family = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(content != "folder" || QDir().mkpath(family + u"/7.wav"));
     const QString word = family + u"/7.wav";
@@ -191,8 +189,6 @@ void TestSound::familyFirst()
 // Fault: a silent program keeps its device, and the sound server its stream, for good.
 void TestSound::silenceLetsTheDeviceGo()
 {
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath(QStringLiteral("device.raw"))));
     lesson::SdlSound sound;
     sound.suona(testkit::builtMedia() + u"/1.wav");
     QTRY_VERIFY(sound.hasDevice());
@@ -212,7 +208,6 @@ void TestSound::stalledDeviceIsReplaced()
     const QString fifo = m_dir.filePath(QStringLiteral("stalled.fifo"));
     QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     std::signal(SIGPIPE, SIG_IGN); // the device writing on after the reader has gone
-    qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(fifo));
     const QString media = testkit::builtMedia();
     const std::vector<qint16> seven = pcm(media + u"/7.wav");
