@@ -3,10 +3,14 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTranslator>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <sys/socket.h>
+#include <unistd.h>
 
 Failure::Failure(int number, const QString &description)
     : std::runtime_error(description.toStdString())
@@ -32,6 +36,31 @@ Application::Application(int &argc, char **argv)
         installTranslator(qtTexts);
     else
         std::fputs("numeri: traduzione italiana di Qt non trovata\n", stderr);
+}
+
+namespace {
+int signalled[2] = { -1, -1 };
+
+void onSignal(int)
+{
+    // Only what is safe in a signal handler: the event loop reads it.
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalled[1], &byte, 1);
+}
+} // namespace
+
+void Application::endOnSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalled) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalled[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] { exit(0); });
+    struct sigaction action = {};
+    action.sa_handler = &onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : { SIGTERM, SIGHUP, SIGINT })
+        ::sigaction(number, &action, nullptr);
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)

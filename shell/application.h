@@ -32,6 +32,10 @@ public:
     int exitStatus(int execResult) const { return m_failureNumber ? failureStatus : execResult; }
     static constexpr int failureStatus = 1;
 
+    // SIGTERM, SIGHUP and SIGINT (a logout, a closed terminal, Ctrl+C) end the program as closing
+    // its window does, with status 0, rather than killing it in the middle of a sound.
+    void endOnSignals();
+
 private:
     void fail(int number, const QString &description);
 

@@ -253,7 +253,7 @@ void TestEndToEnd::hungAtStart()
 }
 
 // Faults: a server missing at start is never found once it comes; SIGTERM does not end the
-// program.
+// program, or kills it rather than ending it with 0.
 void TestEndToEnd::missingAtStartThenSigterm()
 {
     m_sound.kill();
@@ -265,6 +265,8 @@ void TestEndToEnd::missingAtStartThenSigterm()
     QVERIFY(m_sound.heard(1500) > 0);
     m_program.terminate();
     QVERIFY(m_program.waitForFinished(5000));
+    QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_program.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
