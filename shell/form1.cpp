@@ -1,5 +1,6 @@
 #include "shell/form1.h"
 
+#include "lock/escapehold.h"
 #include "ui_form1.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,27 @@ Form1::Form1(lesson::Sound &sound, const QString &programFolder, QWidget *parent
 }
 
 Form1::~Form1() = default;
+
+void Form1::holdEscapeToLeave()
+{
+    const QString caption = QStringLiteral("Per uscire tieni premuto il tasto esc");
+    ui->Esc->setText(caption);
+    auto *hold = new lock::EscapeHold(ui->Text1, this);
+    // Let go at once, Esc is a key like a letter, shown by its name, as the typed character
+    // cannot be drawn.
+    connect(hold, &lock::EscapeHold::tapped, this,
+        [this] { m_lesson->Text1_KeyPress(QStringLiteral("Esc")); });
+    connect(hold, &lock::EscapeHold::held, this,
+        [this] { m_lesson->Text1_KeyPress(QString(QChar(27))); });
+    connect(hold, &lock::EscapeHold::secondsLeft, this, [this, caption](int seconds) {
+        QString shown = caption;
+        if (seconds == 1)
+            shown += u": ancora 1 secondo";
+        else if (seconds > 1)
+            shown += QStringLiteral(": ancora %1 secondi").arg(seconds);
+        ui->Esc->setText(shown);
+    });
+}
 
 void Form1::fine()
 {

@@ -25,6 +25,9 @@ public:
     // Clears what is drawn on the window itself, then ends the program.
     void fine();
 
+    // For the locked lesson: Esc leaves only when held, and the menu bar says so.
+    void holdEscapeToLeave();
+
     // Reads the family's large photos ahead; for once the window has shown.
     void readAhead() { m_lesson->readAhead(); }
 

@@ -1,5 +1,8 @@
 #include "family/familywindow.h"
 #include "lesson/sound.h"
+#include "lock/fullscreen.h"
+#include "lock/keyboardlock.h"
+#include "lock/settings.h"
 #include "shell/application.h"
 #include "shell/form1.h"
 
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 namespace {
 // Runs `then` once `window` has painted for the first time.
@@ -40,10 +44,20 @@ const char help[] = "Uso: numeri [OPZIONE]\n"
                     "Ti insegno i numeri fino a 9: il bambino preme un tasto, vede la cifra, sente "
                     "il suo nome e conta le figure.\n"
                     "\n"
-                    "  --registra   apre la finestra per i genitori: registra la tua voce e scegli "
-                    "le foto\n"
-                    "  --help       mostra questo aiuto ed esce\n"
-                    "  --version    mostra la versione ed esce\n";
+                    "  --registra        apre la finestra per i genitori: registra la tua voce, "
+                    "scegli\n"
+                    "                    le foto e se il gioco si apre sempre a schermo intero\n"
+                    "  --schermo-intero  gioca a schermo intero, con i tasti del desktop bloccati; "
+                    "per\n"
+                    "                    uscire si tiene premuto Esc per 3 secondi\n"
+                    "  --help            mostra questo aiuto ed esce\n"
+                    "  --version         mostra la versione ed esce\n";
+
+int unknown(const char *option)
+{
+    std::fprintf(stderr, "numeri: opzione non riconosciuta: %s\nProva: numeri --help\n", option);
+    return 2;
+}
 
 // Ends the program: a sound server that does not answer can hold the sound thread for good, and
 // then the program ends all the same, without unloading what that thread is inside.
@@ -59,38 +73,55 @@ int end(lesson::SdlSound &sound, int status)
 
 int main(int argc, char *argv[])
 {
-    // Answered before Qt starts, so that they work where there is no screen.
+    // Answered before Qt starts, so that they work where there is no screen. Qt's own options
+    // (-platform, -style, ...) begin with one dash; what Qt does not take is checked after it.
+    bool family = false;
+    bool fullScreen = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
+        const char *option = argv[i];
+        if (std::strcmp(option, "--help") == 0) {
             std::fputs(help, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (std::strcmp(option, "--version") == 0) {
             std::puts("numeri " NUMERI_VERSION);
             return 0;
         }
+        if (std::strcmp(option, "--registra") == 0)
+            family = true;
+        else if (std::strcmp(option, "--schermo-intero") == 0)
+            fullScreen = true;
+        else if (std::strncmp(option, "--", 2) == 0)
+            return unknown(option);
     }
     Application app(argc, argv);
-    QStringList options = QCoreApplication::arguments().mid(1);
-    const bool family = options.removeAll(QStringLiteral("--registra")) > 0;
-    if (!options.isEmpty()) {
-        std::fprintf(stderr, "numeri: opzione non riconosciuta: %s\nProva: numeri --help\n",
-            qUtf8Printable(options.first()));
-        return 2;
-    }
+    app.endOnSignals();
+    QStringList left = QCoreApplication::arguments().mid(1);
+    left.removeAll(QStringLiteral("--registra"));
+    left.removeAll(QStringLiteral("--schermo-intero"));
+    if (!left.isEmpty())
+        return unknown(qUtf8Printable(left.first()));
     lesson::SdlSound sound;
     if (family) {
         family::FamilyWindow window(sound, QCoreApplication::applicationDirPath());
         window.show();
         return end(sound, app.exitStatus(app.exec()));
     }
-    Form1 window(sound, QCoreApplication::applicationDirPath());
+    auto *window = new Form1(sound, QCoreApplication::applicationDirPath());
     // The window first; the sound system, a much heavier thing to load, and the family's large
     // photos right after.
-    const AfterFirstPaint afterPaint(&window, [&sound, &window] {
+    const AfterFirstPaint afterPaint(window, [&sound, window] {
         sound.start();
-        window.readAhead();
+        window->readAhead();
     });
-    window.show();
+    if (!fullScreen && !lock::alwaysFullScreen()) {
+        const std::unique_ptr<Form1> owner(window);
+        window->show();
+        return end(sound, app.exitStatus(app.exec()));
+    }
+    lock::FullScreen screen(window);
+    window->holdEscapeToLeave();
+    const lock::KeyboardLock keys(&screen);
+    screen.showFullScreen();
     return end(sound, app.exitStatus(app.exec()));
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace lock {
+
+// The parent's choice of a locked full screen for every start, kept with the user's settings
+// ($XDG_CONFIG_HOME/numeri/numeri.ini).
+QString settingsFile();
+// Whether plain `numeri` starts locked. A file that cannot be read is no choice made, and says so.
+bool alwaysFullScreen();
+// Keeps the choice; the reason in Italian where it could not, else an empty string.
+QString setAlwaysFullScreen(bool on);
+
+} // namespace lock

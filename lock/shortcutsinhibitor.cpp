@@ -1,0 +1,119 @@
+#include "lock/shortcutsinhibitor.h"
+
+#include "keyboard-shortcuts-inhibit-unstable-v1-client-protocol.h"
+
+#include <QGuiApplication>
+#include <QWindow>
+#include <cstring>
+#include <qpa/qplatformnativeinterface.h>
+#include <wayland-client.h>
+
+namespace lock {
+
+namespace {
+// Qt 6.4 offers its Wayland connection, seat and surfaces only through its platform's native
+// interface, as KDE's libraries take them.
+void *resource(const char *name, QWindow *window = nullptr)
+{
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    if (!native)
+        return nullptr;
+    return window ? native->nativeResourceForWindow(name, window)
+                  : native->nativeResourceForIntegration(name);
+}
+
+const wl_registry_listener registryListener = {
+    &ShortcutsInhibitor::global,
+    &ShortcutsInhibitor::globalRemoved,
+};
+} // namespace
+
+std::unique_ptr<ShortcutsInhibitor> ShortcutsInhibitor::ask(QWindow *window)
+{
+    if (QGuiApplication::platformName() != u"wayland")
+        return nullptr;
+    auto *display = static_cast<wl_display *>(resource("wl_display"));
+    if (!display || !resource("wl_seat") || !resource("surface", window))
+        return nullptr;
+    std::unique_ptr<ShortcutsInhibitor> asked(new ShortcutsInhibitor(window));
+    // The compositor's globals arrive as events; a sync's answer comes after the last of them,
+    // and says whether the protocol was among them. Nothing here waits on the compositor.
+    asked->m_registry = wl_display_get_registry(display);
+    wl_registry_add_listener(asked->m_registry, &registryListener, asked.get());
+    static const wl_callback_listener listedListener = { &ShortcutsInhibitor::listed };
+    asked->m_listing = wl_display_sync(display);
+    wl_callback_add_listener(asked->m_listing, &listedListener, asked.get());
+    wl_display_flush(display);
+    return asked;
+}
+
+ShortcutsInhibitor::ShortcutsInhibitor(QWindow *window)
+    : m_window(window)
+{ }
+
+ShortcutsInhibitor::~ShortcutsInhibitor()
+{
+    if (m_inhibitor)
+        zwp_keyboard_shortcuts_inhibitor_v1_destroy(m_inhibitor);
+    if (m_manager)
+        zwp_keyboard_shortcuts_inhibit_manager_v1_destroy(m_manager);
+    if (m_listing)
+        wl_callback_destroy(m_listing);
+    if (m_registry)
+        wl_registry_destroy(m_registry);
+}
+
+void ShortcutsInhibitor::global(
+    void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t)
+{
+    auto *self = static_cast<ShortcutsInhibitor *>(data);
+    if (self->m_manager
+        || std::strcmp(interface, zwp_keyboard_shortcuts_inhibit_manager_v1_interface.name) != 0)
+        return;
+    self->m_manager = static_cast<zwp_keyboard_shortcuts_inhibit_manager_v1 *>(
+        wl_registry_bind(registry, name, &zwp_keyboard_shortcuts_inhibit_manager_v1_interface, 1));
+}
+
+void ShortcutsInhibitor::listed(void *data, wl_callback *callback, uint32_t)
+{
+    auto *self = static_cast<ShortcutsInhibitor *>(data);
+    wl_callback_destroy(callback);
+    self->m_listing = nullptr;
+    if (!self->m_manager) {
+        Q_EMIT self->changed(false,
+            QStringLiteral("questo desktop non sa bloccare i suoi tasti (manca il protocollo "
+                           "keyboard-shortcuts-inhibit): il gioco è a schermo intero, ma i tasti "
+                           "del desktop funzionano"));
+        return;
+    }
+    self->inhibit();
+}
+
+void ShortcutsInhibitor::inhibit()
+{
+    auto *surface = static_cast<wl_surface *>(resource("surface", m_window));
+    auto *seat = static_cast<wl_seat *>(resource("wl_seat"));
+    if (!surface || !seat)
+        return;
+    static const zwp_keyboard_shortcuts_inhibitor_v1_listener listener
+        = { &ShortcutsInhibitor::active, &ShortcutsInhibitor::inactive };
+    m_inhibitor
+        = zwp_keyboard_shortcuts_inhibit_manager_v1_inhibit_shortcuts(m_manager, surface, seat);
+    zwp_keyboard_shortcuts_inhibitor_v1_add_listener(m_inhibitor, &listener, this);
+    wl_display_flush(static_cast<wl_display *>(resource("wl_display")));
+}
+
+void ShortcutsInhibitor::active(void *data, zwp_keyboard_shortcuts_inhibitor_v1 *)
+{
+    Q_EMIT static_cast<ShortcutsInhibitor *>(data)->changed(
+        true, QStringLiteral("tasti del desktop bloccati"));
+}
+
+void ShortcutsInhibitor::inactive(void *data, zwp_keyboard_shortcuts_inhibitor_v1 *)
+{
+    Q_EMIT static_cast<ShortcutsInhibitor *>(data)->changed(false,
+        QStringLiteral("il desktop non blocca più i suoi tasti (negato, o ridato dall'utente): "
+                       "il gioco resta a schermo intero, ma i tasti del desktop funzionano"));
+}
+
+} // namespace lock
