@@ -4,12 +4,15 @@
 #include "family/recorder.h"
 #include "family/voice.h"
 #include "lesson/sound.h"
+#include "lock/settings.h"
 #include "ui_digitrow.h"
 #include "ui_familywindow.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QPointer>
@@ -103,6 +106,8 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     for (int d = 0; d <= 9; ++d)
         refresh(d, true);
     connect(ui->buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
+    showLock();
+    connect(ui->fullScreen, &QCheckBox::toggled, this, &FamilyWindow::chooseFullScreen);
     connect(m_recorder, &Recorder::said, this, &FamilyWindow::say);
     connect(m_recorder, &Recorder::heard, this, &FamilyWindow::keep);
     // The keys are the window's own: buttons pass on the digits they do not use.
@@ -298,6 +303,40 @@ void FamilyWindow::refresh(int digit, bool always)
                          : QStringLiteral("Figura: del programma")));
     row.programVoice->setEnabled(hasOwnVoice);
     row.programPicture->setEnabled(QFile::exists(ownPicture));
+}
+
+void FamilyWindow::showLock()
+{
+    const QSignalBlocker quiet(ui->fullScreen);
+    ui->fullScreen->setChecked(lock::alwaysFullScreen());
+    QString note = QGuiApplication::platformName() == u"wayland"
+        ? QStringLiteral(
+            "A schermo intero il gioco chiede al desktop di tenere per sé i suoi tasti: "
+            "sway e KDE lo fanno; GNOME lo chiede a te la prima volta, con una sua "
+            "finestra: rispondi tu, non il bambino (per GNOME Esc vuol dire no).")
+        : QStringLiteral("A schermo intero il gioco prende per sé la tastiera e il mouse: i tasti "
+                         "del desktop (Super, Alt+Tab, Alt+F4) non escono dal gioco.");
+    note += u" Per uscire si tiene premuto Esc per 3 secondi. Ctrl+Alt+F1…F12 e il tasto di "
+            u"accensione restano del sistema.";
+    if (const QString last = lock::lastLock(); !last.isEmpty())
+        note += u"\nL'ultima volta, " + last + u'.';
+    ui->lockNote->setText(note);
+}
+
+void FamilyWindow::chooseFullScreen(bool on)
+{
+    inBackground<QString>(
+        this, [on] { return lock::setAlwaysFullScreen(on); },
+        [this, on](const QString &failure) {
+            if (failure.isEmpty()) {
+                say(on ? QStringLiteral("Fatto: il gioco si aprirà sempre a schermo intero.")
+                       : QStringLiteral("Fatto: il gioco si aprirà in una finestra."));
+                return;
+            }
+            const QSignalBlocker quiet(ui->fullScreen);
+            ui->fullScreen->setChecked(!on);
+            say(u"La scelta non è stata salvata: " + failure + u'.');
+        });
 }
 
 void FamilyWindow::say(const QString &text)

@@ -66,6 +66,9 @@ private:
     // Shows DIGIT's row as its files are, reading them again only where they changed.
     void refresh(int digit, bool always = false);
     void say(const QString &text);
+    // The locked full screen: the parent's choice, and what this desktop lets it lock.
+    void showLock();
+    void chooseFullScreen(bool on);
 
     std::unique_ptr<Ui::FamilyWindow> ui;
     std::vector<std::unique_ptr<Ui::DigitRow>> m_rows;

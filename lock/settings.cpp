@@ -1,5 +1,6 @@
 #include "lock/settings.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -13,7 +14,43 @@ namespace lock {
 
 namespace {
 const QString key = QStringLiteral("lezione/schermoIntero");
+const QString lockKey = QStringLiteral("lezione/ultimoBlocco");
+
+// Makes the settings file where it is missing, and the user's alone before Qt writes it (Qt keeps
+// a file's permissions when it writes it again), and afresh where Qt cannot read it: it holds
+// nothing but the program's own settings. The reason in Italian where it cannot.
+QString prepare(const QString &file)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).path());
+    if (!QDir().mkpath(QString::fromLocal8Bit(folder)))
+        return QStringLiteral("la cartella %1 non si può creare").arg(QFileInfo(file).path());
+    ::chmod(folder.constData(), 0700);
+    const QByteArray path = QFile::encodeName(file);
+    const auto create = [&path] {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        return fd >= 0 && ::fchmod(fd, 0600) == 0 && ::close(fd) == 0;
+    };
+    if (!create())
+        return QStringLiteral("il file %1 non si può scrivere").arg(file);
+    const QSettings broken(file, QSettings::IniFormat);
+    if (broken.status() == QSettings::FormatError && (::unlink(path.constData()) != 0 || !create()))
+        return QStringLiteral("il file %1 è rovinato e non si può rifare").arg(file);
+    return {};
 }
+
+QString keep(const QString &name, const QVariant &value)
+{
+    const QString file = settingsFile();
+    if (QString failure = prepare(file); !failure.isEmpty())
+        return failure;
+    QSettings settings(file, QSettings::IniFormat);
+    settings.setValue(name, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        return QStringLiteral("il file %1 non si può scrivere").arg(file);
+    return {};
+}
+} // namespace
 
 QString settingsFile()
 {
@@ -38,33 +75,23 @@ bool alwaysFullScreen()
 
 QString setAlwaysFullScreen(bool on)
 {
+    return keep(key, on);
+}
+
+void noteLock(const QString &outcome)
+{
+    const QString when = QDateTime::currentDateTime().toString(QStringLiteral("d/M/yyyy HH:mm"));
+    const QString failure = keep(lockKey, QString(when + u": " + outcome));
+    if (!failure.isEmpty())
+        std::fprintf(stderr, "numeri: %s\n", qUtf8Printable(failure));
+}
+
+QString lastLock()
+{
     const QString file = settingsFile();
-    const QByteArray folder = QFile::encodeName(QFileInfo(file).path());
-    // Made before Qt writes them, so that the settings are the user's alone from the start: Qt
-    // keeps a file's permissions when it writes it again.
-    if (!QDir().mkpath(QString::fromLocal8Bit(folder)))
-        return QStringLiteral("la cartella %1 non si può creare").arg(QFileInfo(file).path());
-    ::chmod(folder.constData(), 0700);
-    const QByteArray path = QFile::encodeName(file);
-    const auto create = [&path] {
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        return fd >= 0 && ::close(fd) == 0;
-    };
-    if (!create())
-        return QStringLiteral("il file %1 non si può scrivere").arg(file);
-    {
-        // A file Qt cannot read holds nothing but this choice: it is made again, not kept.
-        const QSettings broken(file, QSettings::IniFormat);
-        if (broken.status() == QSettings::FormatError
-            && (::unlink(path.constData()) != 0 || !create()))
-            return QStringLiteral("il file %1 è rovinato e non si può rifare").arg(file);
-    }
-    QSettings settings(file, QSettings::IniFormat);
-    settings.setValue(key, on);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        return QStringLiteral("il file %1 non si può scrivere").arg(file);
-    return {};
+    if (!QFileInfo::exists(file))
+        return {};
+    return QSettings(file, QSettings::IniFormat).value(lockKey).toString();
 }
 
 } // namespace lock

@@ -12,4 +12,9 @@ bool alwaysFullScreen();
 // Keeps the choice; the reason in Italian where it could not, else an empty string.
 QString setAlwaysFullScreen(bool on);
 
+// What the locked lesson last found it could lock, and when, for the parent's window; it blocks
+// on the disk, so the lesson calls it off its window's thread.
+void noteLock(const QString &outcome);
+QString lastLock();
+
 } // namespace lock

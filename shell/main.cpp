@@ -7,6 +7,7 @@
 #include "shell/form1.h"
 
 #include <QEvent>
+#include <QThreadPool>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -122,6 +123,10 @@ int main(int argc, char *argv[])
     lock::FullScreen screen(window);
     window->holdEscapeToLeave();
     const lock::KeyboardLock keys(&screen);
+    // For the parent's window, which tells what this desktop let the lesson lock.
+    QObject::connect(&keys, &lock::KeyboardLock::changed, &app, [](bool, const QString &why) {
+        QThreadPool::globalInstance()->start([why] { lock::noteLock(why); });
+    });
     screen.showFullScreen();
     return end(sound, app.exitStatus(app.exec()));
 }

@@ -1,16 +1,20 @@
 // The locked full screen: Esc held against Esc tapped, in the window itself; then the installed
 // program as a child meets it, on X11 under openbox and on Wayland under sway, whose keys for
 // leaving a program are bound to leave marks.
+#include "family/familywindow.h"
 #include "lesson/sound.h"
 #include "lock/fullscreen.h"
+#include "lock/settings.h"
 #include "shell/form1.h"
 #include "soundserver.h"
 #include "testkit.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QScopeGuard>
 #include <unistd.h>
@@ -35,6 +39,8 @@ private Q_SLOTS:
     void initTestCase();
     void escapeHold_data();
     void escapeHold();
+    void parentsChoice_data();
+    void parentsChoice();
     void x11_data();
     void x11();
     void wayland();
@@ -145,6 +151,44 @@ void TestLockdown::escapeHold()
     QCOMPARE(form->menuBar()->actions().value(0)->text(), caption);
 }
 
+void TestLockdown::parentsChoice_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("no settings yet") << QByteArray() << true;
+    QTest::newRow("settings Qt cannot read") << QByteArray("[lezione\n\xff\x00=") << true;
+    QTest::newRow("a file where the folder goes") << QByteArray("folder") << false;
+}
+
+// Faults: the choice said kept where it was not, or left shown as made; settings readable by
+// others; a broken file never mended.
+void TestLockdown::parentsChoice()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, kept);
+    const QString config = m_dir.filePath(QString::fromUtf8(QTest::currentDataTag()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    const QString file = lock::settingsFile();
+    if (!before.isEmpty())
+        QVERIFY(write(before == "folder" ? QFileInfo(file).path() : file, before));
+    lesson::SdlSound sound;
+    family::FamilyWindow window(sound, QStringLiteral(NUMERI_BUILD_DIR));
+    window.show();
+    auto *choice = window.findChild<QCheckBox *>();
+    auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
+    QVERIFY(!choice->isChecked());
+    QTest::mouseClick(choice, Qt::LeftButton, {}, QPoint(5, choice->height() / 2));
+    QTRY_VERIFY(status->text().startsWith(kept ? u"Fatto" : u"La scelta non è stata salvata"));
+    QCOMPARE(choice->isChecked(), kept);
+    QCOMPARE(lock::alwaysFullScreen(), kept);
+    if (kept) {
+        QCOMPARE(mode(file), 0600);
+        QCOMPARE(mode(QFileInfo(file).path()), 0700);
+    }
+    sound.stop(std::chrono::seconds(5));
+}
+
 void TestLockdown::x11_data()
 {
     QTest::addColumn<bool>("locked");
@@ -159,10 +203,15 @@ void TestLockdown::x11()
     QFETCH(bool, locked);
     for (const QString &mark : marks())
         QVERIFY(QFile::remove(m_dir.filePath(mark)));
+    // Locked by the parent's choice, kept in the settings, as --schermo-intero is no more.
+    const QString config = m_dir.filePath(QStringLiteral("config"));
+    QVERIFY(write(config + u"/numeri/numeri.ini",
+        locked ? "[lezione]\nschermoIntero=true\n" : "[lezione]\nschermoIntero=false\n"));
+    QProcessEnvironment env = m_sound.env();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     QProcess program;
-    program.setProcessEnvironment(m_sound.env());
-    program.start(QStringLiteral(NUMERI_BUILD_DIR "/numeri"),
-        locked ? QStringList { QStringLiteral("--schermo-intero") } : QStringList());
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(NUMERI_BUILD_DIR "/numeri"), QStringList());
     QVERIFY(shows(QStringLiteral("^Ti insegno i numeri fino a 9$")));
     // The window manager's keys go to the window it has given the focus.
     QTRY_COMPARE(run(words("xdotool getwindowfocus getwindowname")).trimmed(),
