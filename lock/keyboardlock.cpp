@@ -7,8 +7,46 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
+#include <cstdlib>
+#include <qpa/qplatformnativeinterface.h>
+#include <xcb/xcb.h>
 
 namespace lock {
+
+namespace {
+xcb_connection_t *x11()
+{
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    return native
+        ? static_cast<xcb_connection_t *>(native->nativeResourceForIntegration("connection"))
+        : nullptr;
+}
+} // namespace
+
+bool grabPointer(QWindow *window)
+{
+    xcb_connection_t *connection = x11();
+    if (!connection)
+        return false;
+    const auto id = xcb_window_t(window->winId());
+    // Owner events: the program's own windows, a box among them, get the pointer as usual.
+    const uint16_t events = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE
+        | XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW;
+    const xcb_grab_pointer_cookie_t asked = xcb_grab_pointer(connection, 1, id, events,
+        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, id, XCB_NONE, XCB_CURRENT_TIME);
+    xcb_grab_pointer_reply_t *reply = xcb_grab_pointer_reply(connection, asked, nullptr);
+    const bool held = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+    std::free(reply);
+    return held;
+}
+
+void ungrabPointer()
+{
+    if (xcb_connection_t *connection = x11()) {
+        xcb_ungrab_pointer(connection, XCB_CURRENT_TIME);
+        xcb_flush(connection);
+    }
+}
 
 KeyboardLock::KeyboardLock(QWidget *window)
     : m_window(window)
@@ -16,8 +54,6 @@ KeyboardLock::KeyboardLock(QWidget *window)
 {
     m_retry.setInterval(250);
     connect(&m_retry, &QTimer::timeout, this, &KeyboardLock::grab);
-    // Every window of the program, the boxes too: a box that shows or goes changes who must hold
-    // the pointer.
     QCoreApplication::instance()->installEventFilter(this);
 }
 
@@ -25,10 +61,11 @@ KeyboardLock::~KeyboardLock() = default;
 
 bool KeyboardLock::eventFilter(QObject *watched, QEvent *event)
 {
-    if (!qobject_cast<QWindow *>(watched))
+    if (watched != m_window->windowHandle())
         return false;
     if (event->type() == QEvent::Expose || event->type() == QEvent::Hide) {
-        // After the event, when the window is as it says: a box's pointer grab goes with it.
+        // After the event, when the window is as it says. A window made unviewable loses its
+        // grabs: shown again, it takes them back.
         QMetaObject::invokeMethod(this, &KeyboardLock::grab, Qt::QueuedConnection);
     }
     return false;
@@ -52,16 +89,16 @@ void KeyboardLock::grab()
         }
         return;
     }
-    // The keyboard stays with the lesson's window for good: X gives its keys to whichever of the
-    // program's windows has the focus, an open box too. The pointer's events go to the window
-    // that holds it, so a box holds it while it is open, for its button to be clicked.
-    QWindow *pointer = QGuiApplication::modalWindow();
-    if (!pointer || !pointer->isExposed())
-        pointer = main;
+    // Both stay with the lesson's window for good. X gives the keys to whichever of the
+    // program's windows has the focus, an open box too, and the box gets its clicks as well.
     const bool keys = main->setKeyboardGrabEnabled(true);
-    const bool mouse = keys && pointer->setMouseGrabEnabled(true);
+    const bool mouse = keys && grabPointer(main);
     if (keys && mouse) {
         m_retry.stop();
+        // The grab sends every key here, but Qt gives them to the window X says has the focus,
+        // which a window manager may have left with the program that held the grab before.
+        if (!QGuiApplication::modalWindow() && !main->isActive())
+            main->requestActivate();
         if (!m_holds)
             tell(true, QStringLiteral("tastiera e mouse bloccati"));
         return;

@@ -11,10 +11,17 @@ namespace lock {
 
 class ShortcutsInhibitor;
 
+// X11's pointer, grabbed for WINDOW and confined to it; whether it is held now. Qt 6.4 takes
+// XInput 2's answer to a grab without reading its status, and so would call a grab that another
+// program holds had: this asks X itself. The program's own boxes still get their clicks.
+bool grabPointer(QWindow *window);
+void ungrabPointer();
+
 // Keeps the desktop's own keys (Super, Alt+Tab, Alt+F4, ...) from the desktop while WINDOW is
-// up: on X11 by grabbing the keyboard and the pointer, on Wayland by asking the compositor to
-// inhibit its shortcuts. Every answer is checked; a grab that another program holds is asked for
-// again until it is had, and whatever cannot be locked is said once on standard error and told.
+// up: on X11 by grabbing the keyboard and the pointer, the pointer kept inside it, on Wayland by
+// asking the compositor to inhibit its shortcuts. Every answer is checked; a grab that another
+// program holds is asked for again until it is had, and whatever cannot be locked is said once on
+// standard error and told.
 class KeyboardLock : public QObject
 {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "family/familywindow.h"
 #include "lesson/sound.h"
 #include "lock/fullscreen.h"
+#include "lock/keyboardlock.h"
 #include "lock/settings.h"
 #include "shell/form1.h"
 #include "soundserver.h"
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScopeGuard>
+#include <QWindow>
 #include <unistd.h>
 
 using namespace testkit;
@@ -196,8 +198,9 @@ void TestLockdown::x11_data()
     QTest::newRow("plain, which proves the bindings") << false;
 }
 
-// Faults: the grab's result ignored; the grab let go while a box is open, or not taken back after
-// it; the boxes losing their keys under the grab; Esc's hold shortened to a tap.
+// Faults: the grab's result ignored, or a refused grab not asked for again; the grab let go while
+// a box is open, or not taken back after it; the boxes losing their keys under the grab; Esc's
+// hold shortened to a tap.
 void TestLockdown::x11()
 {
     QFETCH(bool, locked);
@@ -209,20 +212,45 @@ void TestLockdown::x11()
         locked ? "[lezione]\nschermoIntero=true\n" : "[lezione]\nschermoIntero=false\n"));
     QProcessEnvironment env = m_sound.env();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    // Another program's window, which holds the keyboard as the lesson starts, and lets go.
+    QWindow other;
+    other.resize(40, 40);
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QVERIFY(other.setKeyboardGrabEnabled(locked));
+    // Whether the lesson holds the keyboard and the pointer: then no other program can have them.
+    const auto othersLockedOut = [&other] {
+        const bool keys = other.setKeyboardGrabEnabled(true), pointer = lock::grabPointer(&other);
+        other.setKeyboardGrabEnabled(false);
+        lock::ungrabPointer();
+        return !keys && !pointer;
+    };
     QProcess program;
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(NUMERI_BUILD_DIR "/numeri"), QStringList());
     QVERIFY(shows(QStringLiteral("^Ti insegno i numeri fino a 9$")));
+    QByteArray said;
+    const auto cleanup = qScopeGuard([&] {
+        QTest::qWait(100);
+        said += program.readAllStandardError();
+        if (QTest::currentTestFailed())
+            qWarning("numeri said: %s", said.constData());
+    });
+    if (locked) {
+        QTRY_VERIFY((said += program.readAllStandardError()).contains("un altro programma tiene"));
+        other.setKeyboardGrabEnabled(false);
+        QTRY_VERIFY((said += program.readAllStandardError()).contains("tastiera e mouse bloccati"));
+    }
     // The window manager's keys go to the window it has given the focus.
     QTRY_COMPARE(run(words("xdotool getwindowfocus getwindowname")).trimmed(),
         QByteArray("Ti insegno i numeri fino a 9"));
-    QByteArray said;
-    const auto cleanup = qScopeGuard([&] { qWarning("numeri said: %s", said.constData()); });
-    if (locked)
-        QTRY_VERIFY((said += program.readAllStandardError()).contains("tastiera e mouse bloccati"));
     // Super+e types an e, whose box is open for the keys after it.
     for (const char *combo : { "super+e", "alt+Tab", "alt+space", "alt+F4" }) {
         keys(u"key " + QLatin1String(combo));
+        if (locked && combo[0] == 's') {
+            QVERIFY(shows(u'^' + warning + u'$'));
+            QVERIFY(othersLockedOut());
+        }
         QTest::qWait(200);
     }
     if (!locked) {
@@ -234,6 +262,7 @@ void TestLockdown::x11()
     QCOMPARE(marks(), QStringList());
     QCOMPARE(program.state(), QProcess::Running);
     // Alt+space was a space for the box's button: the box has gone. Tapped, Esc is a key.
+    QVERIFY(othersLockedOut());
     keys(QStringLiteral("key 7"));
     QVERIFY(m_sound.heard(1500) > 0.3);
     keys(QStringLiteral("key Escape"));
@@ -241,6 +270,7 @@ void TestLockdown::x11()
     keys(QStringLiteral("key Return"));
     QTest::qWait(300);
     QCOMPARE(program.state(), QProcess::Running);
+    QVERIFY(othersLockedOut());
     keys(QStringLiteral("keydown Escape sleep 3.3"));
     QVERIFY(shows(u'^' + goodbye + u'$'));
     keys(QStringLiteral("keyup Escape sleep 0.2 key Return"));
