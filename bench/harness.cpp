@@ -78,16 +78,21 @@ void stop(const Running &r)
     }
 }
 
-std::vector<double> xwatch(const QProcessEnvironment &env, const QStringList &args)
+std::vector<double> xwatch(
+    const QProcessEnvironment &env, const QStringList &args, std::vector<double> *pixels)
 {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(buildDir + u"/bench/xwatch", args);
     p.waitForFinished(120000);
     std::vector<double> v;
-    for (const QByteArray &line : p.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty() && line != "none")
-            v.push_back(line.toDouble());
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        if (line.isEmpty() || line == "none")
+            continue;
+        v.push_back(line.split(' ').value(0).toDouble());
+        if (pixels)
+            pixels->push_back(line.split(' ').value(1).toDouble());
+    }
     return v;
 }
 
@@ -207,6 +212,22 @@ QMap<QString, QString> keypressFigures(const QProcessEnvironment &env)
             out.insert(QString::fromLatin1(line.left(eq)), QString::fromLatin1(line.mid(eq + 1)));
     }
     return out;
+}
+
+XServer::XServer(const QString &size)
+{
+    m_server.start(QStringLiteral("Xvfb"),
+        { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+            QStringLiteral("0"), size + u"x24", QStringLiteral("-nolisten"),
+            QStringLiteral("tcp") });
+    if (m_server.waitForReadyRead(10000))
+        m_display = u':' + QString::fromLatin1(m_server.readLine().trimmed());
+}
+
+XServer::~XServer()
+{
+    m_server.terminate();
+    m_server.waitForFinished();
 }
 
 } // namespace bench

@@ -89,7 +89,22 @@ struct Running
 
 Running start(const QString &program, const QProcessEnvironment &env, const QStringList &args = {});
 void stop(const Running &r);
-std::vector<double> xwatch(const QProcessEnvironment &env, const QStringList &args);
+// xwatch's figures; for "keys", PIXELS gets the drawn area of each press.
+std::vector<double> xwatch(
+    const QProcessEnvironment &env, const QStringList &args, std::vector<double> *pixels = nullptr);
+
+// An X server of its own, with one screen of SIZE ("1920x1080"), for as long as it lives.
+class XServer
+{
+public:
+    explicit XServer(const QString &size);
+    ~XServer();
+    QString display() const { return m_display; } // empty where it did not start
+
+private:
+    QProcess m_server;
+    QString m_display;
+};
 
 // Records the sink's monitor and knows, for each sample, the moment it was played.
 class TimedRecorder

@@ -3,7 +3,7 @@
  *                                    top-level window is mapped, and leaves it running
  *   xwatch keys WINDOW KEYSYM... N   presses each key in turn, N presses in all, through XTest;
  *                                    prints, per press, the ms until the server's first drawing
- *                                    into WINDOW
+ *                                    into WINDOW, and the pixels of the box around all it drew
  *   xwatch hold WINDOW KEYSYM HZ S   holds a key down as auto-repeat does (HZ presses a second for
  *                                    S seconds), releases it, and prints the ms from the release
  *                                    to the window's last drawing
@@ -109,13 +109,28 @@ int main(int argc, char **argv)
             XTestFakeKeyEvent(d, code, True, CurrentTime);
             XTestFakeKeyEvent(d, code, False, CurrentTime);
             XFlush(d);
-            if (wait_event(d, damage_event, &e, 2000))
-                printf("%.3f\n", now_ms() - start);
-            else
+            if (!wait_event(d, damage_event, &e, 2000)) {
                 printf("none\n");
-            fflush(stdout);
+                fflush(stdout);
+                continue;
+            }
+            const double ms = now_ms() - start;
+            XDamageNotifyEvent *drawn = (XDamageNotifyEvent *)&e;
+            int left = drawn->area.x, top = drawn->area.y;
+            int right = left + drawn->area.width, bottom = top + drawn->area.height;
             XDamageSubtract(d, damage, None, None);
-            drain(d, damage_event, damage, 120);
+            while (wait_event(d, damage_event, &e, 120)) {
+                drawn = (XDamageNotifyEvent *)&e;
+                left = drawn->area.x < left ? drawn->area.x : left;
+                top = drawn->area.y < top ? drawn->area.y : top;
+                if (drawn->area.x + drawn->area.width > right)
+                    right = drawn->area.x + drawn->area.width;
+                if (drawn->area.y + drawn->area.height > bottom)
+                    bottom = drawn->area.y + drawn->area.height;
+                XDamageSubtract(d, damage, None, None);
+            }
+            printf("%.3f %ld\n", ms, (long)(right - left) * (bottom - top));
+            fflush(stdout);
         }
         return 0;
     }

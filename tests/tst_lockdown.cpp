@@ -328,7 +328,7 @@ void TestLockdown::x11()
     QCOMPARE(marks(), QStringList());
 }
 
-// Faults: the inhibitor never asked for; its loss not said.
+// Faults: the inhibitor never asked for; its loss not said, on standard error or to the parent.
 void TestLockdown::wayland()
 {
     // sway runs as an unprivileged user alone: as root the test is that of the user nobody.
@@ -383,6 +383,9 @@ void TestLockdown::wayland()
             + words("seat - shortcuts_inhibitor deactivate"),
         env);
     QTRY_VERIFY((said += program.readAllStandardError()).contains("non blocca più i suoi tasti"));
+    // And the parent's window will say so, from the settings.
+    QTRY_VERIFY(contentOf(m_dir.filePath(QStringLiteral(".config/numeri/numeri.ini")))
+                    .contains("non blocca pi"));
     superE();
     QTRY_COMPARE(marks(), QStringList { QStringLiteral("mark-super-e") });
     program.terminate();
