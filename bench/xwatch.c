@@ -3,7 +3,7 @@
  *                                    top-level window is mapped, and leaves it running
  *   xwatch keys WINDOW KEYSYM... N   presses each key in turn, N presses in all, through XTest;
  *                                    prints, per press, the ms until the server's first drawing
- *                                    into WINDOW, and the pixels of the box around all it drew
+ *                                    into WINDOW, and the pixels it drew then
  *   xwatch hold WINDOW KEYSYM HZ S   holds a key down as auto-repeat does (HZ presses a second for
  *                                    S seconds), releases it, and prints the ms from the release
  *                                    to the window's last drawing
@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -97,6 +98,7 @@ int main(int argc, char **argv)
     damage_event += XDamageNotify;
     const Window window = strtoul(argv[2], NULL, 0);
     const Damage damage = XDamageCreate(d, window, XDamageReportNonEmpty);
+    const XserverRegion parts = XFixesCreateRegion(d, NULL, 0);
     XSync(d, False);
     drain(d, damage_event, damage, 200);
 
@@ -115,21 +117,17 @@ int main(int argc, char **argv)
                 continue;
             }
             const double ms = now_ms() - start;
-            XDamageNotifyEvent *drawn = (XDamageNotifyEvent *)&e;
-            int left = drawn->area.x, top = drawn->area.y;
-            int right = left + drawn->area.width, bottom = top + drawn->area.height;
-            XDamageSubtract(d, damage, None, None);
-            while (wait_event(d, damage_event, &e, 120)) {
-                drawn = (XDamageNotifyEvent *)&e;
-                left = drawn->area.x < left ? drawn->area.x : left;
-                top = drawn->area.y < top ? drawn->area.y : top;
-                if (drawn->area.x + drawn->area.width > right)
-                    right = drawn->area.x + drawn->area.width;
-                if (drawn->area.y + drawn->area.height > bottom)
-                    bottom = drawn->area.y + drawn->area.height;
-                XDamageSubtract(d, damage, None, None);
-            }
-            printf("%.3f %ld\n", ms, (long)(right - left) * (bottom - top));
+            /* A report's own area is the whole window: the region subtracted tells what was drawn. */
+            long pixels = 0;
+            do {
+                XDamageSubtract(d, damage, None, parts);
+                int n = 0;
+                XRectangle *drawn = XFixesFetchRegion(d, parts, &n);
+                for (int r = 0; r < n; ++r)
+                    pixels += (long)drawn[r].width * drawn[r].height;
+                XFree(drawn);
+            } while (wait_event(d, damage_event, &e, 120));
+            printf("%.3f %ld\n", ms, pixels);
             fflush(stdout);
         }
         return 0;
