@@ -145,11 +145,13 @@ int main(int argc, char *argv[])
         on.insert(QStringLiteral("DISPLAY"), screen.display());
         LockedScreen l { QString::fromLatin1(size) };
         std::vector<double> mapL, mapLF;
-        for (int i = 0; i < 7; ++i) {
+        // A new X server's first clients pay for what it sets up once: one of each, not counted.
+        for (int i = -1; i < 7; ++i) {
             for (const bool ours : { true, false }) {
                 const Running r = start(ours ? numeri : floor, on, lockedArgs);
                 QThread::msleep(700);
-                (ours ? mapL : mapLF).push_back(r.mapMs);
+                if (i >= 0)
+                    (ours ? mapL : mapLF).push_back(r.mapMs);
                 stop(r);
             }
         }
