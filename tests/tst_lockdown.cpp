@@ -175,12 +175,12 @@ void TestLockdown::escapeHold()
         key(QEvent::KeyRelease, false);
     });
     // Whatever the window does, the case ends: a box left open is closed.
-    QTimer::singleShot(heldMs + 1500, this, [&] {
+    QTimer::singleShot(heldMs + 1500, &program, [&] {
         if (!closer)
             closer = std::make_unique<BoxCloser>();
     });
     QTimer::singleShot(heldMs + 2000, &program, [&] { program.exit(99); });
-    QTimer::singleShot(0, this, [&] {
+    QTimer::singleShot(0, &program, [&] {
         held.start();
         key(QEvent::KeyPress, false);
         hand.start(40);
@@ -216,6 +216,7 @@ void TestLockdown::parentsChoice()
     QFETCH(bool, kept);
     const QString config = m_dir.filePath(QString::fromUtf8(QTest::currentDataTag()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    const auto unset = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
     qputenv("SDL_AUDIODRIVER", "dummy");
     const QString file = lock::settingsFile();
     if (!before.isEmpty())
@@ -353,6 +354,11 @@ void TestLockdown::wayland()
         env.insert(QString::fromLatin1(pair).section(u'=', 0, 0),
             QString::fromLatin1(pair).section(u'=', 1));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    // Full stacks, for the sanitizer build's leak check to tell Qt's Wayland libraries by name.
+    if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+            env.value(QStringLiteral("ASAN_OPTIONS")) + u":fast_unwind_on_malloc=0");
     env.insert(QStringLiteral("HOME"), m_dir.path());
     env.remove(QStringLiteral("DISPLAY"));
     const auto start = [&](QProcess &p, QStringList command) {
@@ -371,6 +377,13 @@ void TestLockdown::wayland()
     QVERIFY(start(program,
         { QStringLiteral(NUMERI_BUILD_DIR "/numeri"), QStringLiteral("--schermo-intero") }));
     QByteArray said;
+    const auto cleanup = qScopeGuard([&] {
+        if (!QTest::currentTestFailed())
+            return;
+        QTest::qWait(100);
+        said += program.readAllStandardError();
+        qWarning("numeri said: %s", said.constData());
+    });
     QTRY_VERIFY_WITH_TIMEOUT(
         (said += program.readAllStandardError()).contains("tasti del desktop bloccati"), 10000);
     const auto superE = [&] { run(as + words("wtype -M logo e -m logo"), env); };
