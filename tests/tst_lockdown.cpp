@@ -5,6 +5,7 @@
 #include "lesson/sound.h"
 #include "lock/fullscreen.h"
 #include "lock/settings.h"
+#include "otherprogram.h"
 #include "shell/form1.h"
 #include "soundserver.h"
 #include "testkit.h"
@@ -18,7 +19,6 @@
 #include <QMenuBar>
 #include <QScopeGuard>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 using namespace testkit;
 
@@ -28,44 +28,6 @@ class NoSound : public lesson::Sound
 public:
     void suona(const QString &, const QString &) override { }
 };
-// Another program on the same X server, which asks for the keyboard and the pointer and reads X's
-// answer itself.
-class OtherProgram
-{
-public:
-    OtherProgram()
-        : m_x(xcb_connect(nullptr, nullptr))
-        , m_root(xcb_setup_roots_iterator(xcb_get_setup(m_x)).data->root)
-    { }
-    ~OtherProgram() { xcb_disconnect(m_x); }
-    bool grabKeyboard()
-    {
-        return held(xcb_grab_keyboard_reply(m_x,
-            xcb_grab_keyboard(
-                m_x, 1, m_root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-            nullptr));
-    }
-    bool grabPointer()
-    {
-        return held(xcb_grab_pointer_reply(m_x,
-            xcb_grab_pointer(m_x, 1, m_root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE,
-                XCB_NONE, XCB_CURRENT_TIME),
-            nullptr));
-    }
-    void letGoOfKeyboard() { xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME), xcb_flush(m_x); }
-    void letGoOfPointer() { xcb_ungrab_pointer(m_x, XCB_CURRENT_TIME), xcb_flush(m_x); }
-
-private:
-    template<typename Reply> static bool held(Reply *reply)
-    {
-        const bool ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-        std::free(reply);
-        return ok;
-    }
-    xcb_connection_t *m_x;
-    xcb_window_t m_root;
-};
-
 const QString goodbye = QStringLiteral("A presto da Zorvalde e Trucchelo");
 const QString warning = QStringLiteral("Fai attenzione, non hai premuto un numero");
 } // namespace
