@@ -28,6 +28,17 @@ inline QByteArray run(
     return p.readAllStandardOutput();
 }
 
+// Whether a window whose title matches TITLE (a regular expression) shows within 5 s.
+inline bool windowShows(const QString &title)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (!run(words("xdotool search --onlyvisible --name") << title).isEmpty())
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
 // A PulseAudio daemon with a null sink alone, whose monitor is recorded from the start and is the
 // microphone too.
 class SoundServer

@@ -28,7 +28,6 @@ private:
     void start();
     // Presses keys with xdotool, as a keyboard would (names as xdotool knows them).
     void keys(const QString &keys) const { run(words("xdotool key") + keys.split(u' ')); }
-    bool windowShows(const QString &title) const;
     // A key that opens the warning box proves the window answers; Return closes the box.
     bool answersWithBox(const QString &key);
     double ownLength(const QString &digit) const;
@@ -77,16 +76,6 @@ void TestEndToEnd::start()
     m_program.setWorkingDirectory(QDir::tempPath());
     m_program.start(m_executable, {});
     QVERIFY(windowShows(QStringLiteral("^Ti insegno i numeri fino a 9$")));
-}
-
-bool TestEndToEnd::windowShows(const QString &title) const
-{
-    for (int i = 0; i < 100; ++i) {
-        if (!run(words("xdotool search --onlyvisible --name") << title).isEmpty())
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
 }
 
 bool TestEndToEnd::answersWithBox(const QString &key)

@@ -48,7 +48,6 @@ private Q_SLOTS:
 
 private:
     void keys(const QString &keys) const { run(words("xdotool") + keys.split(u' ')); }
-    bool shows(const QString &title) const;
     QStringList marks() const { return QDir(m_dir.path()).entryList({ QStringLiteral("mark-*") }); }
 
     QTemporaryDir m_dir;
@@ -72,16 +71,6 @@ void TestLockdown::initTestCase()
     QVERIFY(m_openbox.waitForStarted());
     QTRY_VERIFY(run(words("xprop -root _NET_SUPPORTING_WM_CHECK")).contains("window id"));
     QVERIFY(m_sound.start());
-}
-
-bool TestLockdown::shows(const QString &title) const
-{
-    for (int i = 0; i < 100; ++i) {
-        if (!run(words("xdotool search --onlyvisible --name") << title).isEmpty())
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
 }
 
 void TestLockdown::escapeHold_data()
@@ -236,7 +225,7 @@ void TestLockdown::x11()
     QProcess program;
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(NUMERI_BUILD_DIR "/numeri"), QStringList());
-    QVERIFY(shows(QStringLiteral("^Ti insegno i numeri fino a 9$")));
+    QVERIFY(windowShows(QStringLiteral("^Ti insegno i numeri fino a 9$")));
     QByteArray said;
     const auto cleanup = qScopeGuard([&] {
         QTest::qWait(100);
@@ -260,7 +249,7 @@ void TestLockdown::x11()
     for (const char *combo : { "super+e", "alt+Tab", "alt+space", "alt+F4" }) {
         keys(u"key " + QLatin1String(combo));
         if (locked && combo[0] == 's') {
-            QVERIFY(shows(u'^' + warning + u'$'));
+            QVERIFY(windowShows(u'^' + warning + u'$'));
             QVERIFY(othersLockedOut());
         }
         QTest::qWait(200);
@@ -278,13 +267,13 @@ void TestLockdown::x11()
     keys(QStringLiteral("key 7"));
     QVERIFY(m_sound.heard(1500) > 0.3);
     keys(QStringLiteral("key Escape"));
-    QVERIFY(shows(u'^' + warning + u'$'));
+    QVERIFY(windowShows(u'^' + warning + u'$'));
     keys(QStringLiteral("key Return"));
     QTest::qWait(300);
     QCOMPARE(program.state(), QProcess::Running);
     QVERIFY(othersLockedOut());
     keys(QStringLiteral("keydown Escape sleep 3.3"));
-    QVERIFY(shows(u'^' + goodbye + u'$'));
+    QVERIFY(windowShows(u'^' + goodbye + u'$'));
     keys(QStringLiteral("keyup Escape sleep 0.2 key Return"));
     QVERIFY(program.waitForFinished(5000));
     QCOMPARE(program.exitCode(), 0);
