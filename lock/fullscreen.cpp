@@ -9,7 +9,6 @@
 namespace lock {
 
 FullScreen::FullScreen(QWidget *form)
-    : m_form(form)
 {
     setWindowTitle(form->windowTitle());
     setWindowIcon(form->windowIcon());

@@ -22,7 +22,6 @@ protected:
 private:
     void follow(QScreen *screen);
 
-    QWidget *m_form;
     QScreen *m_followed = nullptr;
 };
 

@@ -1,5 +1,6 @@
 #include "lock/keyboardlock.h"
 
+#include "lock/native.h"
 #include "lock/shortcutsinhibitor.h"
 
 #include <QEvent>
@@ -8,7 +9,6 @@
 #include <QWindow>
 #include <cstdio>
 #include <cstdlib>
-#include <qpa/qplatformnativeinterface.h>
 #include <xcb/xcb.h>
 
 namespace lock {
@@ -16,10 +16,7 @@ namespace lock {
 namespace {
 xcb_connection_t *x11()
 {
-    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
-    return native
-        ? static_cast<xcb_connection_t *>(native->nativeResourceForIntegration("connection"))
-        : nullptr;
+    return static_cast<xcb_connection_t *>(nativeResource("connection"));
 }
 } // namespace
 

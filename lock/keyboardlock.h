@@ -29,9 +29,6 @@ public:
     explicit KeyboardLock(QWidget *window);
     ~KeyboardLock() override;
 
-    // Whether the desktop's keys are held back now.
-    bool holds() const { return m_holds; }
-
 Q_SIGNALS:
     // The lock was had, or lost: WHY says so in Italian, for the parent.
     void changed(bool holds, const QString &why);

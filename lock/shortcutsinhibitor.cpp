@@ -1,27 +1,16 @@
 #include "lock/shortcutsinhibitor.h"
 
 #include "keyboard-shortcuts-inhibit-unstable-v1-client-protocol.h"
+#include "lock/native.h"
 
 #include <QGuiApplication>
 #include <QWindow>
 #include <cstring>
-#include <qpa/qplatformnativeinterface.h>
 #include <wayland-client.h>
 
 namespace lock {
 
 namespace {
-// Qt 6.4 offers its Wayland connection, seat and surfaces only through its platform's native
-// interface, as KDE's libraries take them.
-void *resource(const char *name, QWindow *window = nullptr)
-{
-    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
-    if (!native)
-        return nullptr;
-    return window ? native->nativeResourceForWindow(name, window)
-                  : native->nativeResourceForIntegration(name);
-}
-
 const wl_registry_listener registryListener = {
     &ShortcutsInhibitor::global,
     &ShortcutsInhibitor::globalRemoved,
@@ -32,8 +21,8 @@ std::unique_ptr<ShortcutsInhibitor> ShortcutsInhibitor::ask(QWindow *window)
 {
     if (QGuiApplication::platformName() != u"wayland")
         return nullptr;
-    auto *display = static_cast<wl_display *>(resource("wl_display"));
-    if (!display || !resource("wl_seat") || !resource("surface", window))
+    auto *display = static_cast<wl_display *>(nativeResource("wl_display"));
+    if (!display || !nativeResource("wl_seat") || !nativeResource("surface", window))
         return nullptr;
     std::unique_ptr<ShortcutsInhibitor> asked(new ShortcutsInhibitor(window));
     // The compositor's globals arrive as events; a sync's answer comes after the last of them,
@@ -91,8 +80,8 @@ void ShortcutsInhibitor::listed(void *data, wl_callback *callback, uint32_t)
 
 void ShortcutsInhibitor::inhibit()
 {
-    auto *surface = static_cast<wl_surface *>(resource("surface", m_window));
-    auto *seat = static_cast<wl_seat *>(resource("wl_seat"));
+    auto *surface = static_cast<wl_surface *>(nativeResource("surface", m_window));
+    auto *seat = static_cast<wl_seat *>(nativeResource("wl_seat"));
     if (!surface || !seat)
         return;
     static const zwp_keyboard_shortcuts_inhibitor_v1_listener listener
@@ -100,7 +89,7 @@ void ShortcutsInhibitor::inhibit()
     m_inhibitor
         = zwp_keyboard_shortcuts_inhibit_manager_v1_inhibit_shortcuts(m_manager, surface, seat);
     zwp_keyboard_shortcuts_inhibitor_v1_add_listener(m_inhibitor, &listener, this);
-    wl_display_flush(static_cast<wl_display *>(resource("wl_display")));
+    wl_display_flush(static_cast<wl_display *>(nativeResource("wl_display")));
 }
 
 void ShortcutsInhibitor::active(void *data, zwp_keyboard_shortcuts_inhibitor_v1 *)

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QGuiApplication>
+#include <qpa/qplatformnativeinterface.h>
+
+class QWindow;
+
+namespace lock {
+
+// What Qt's platform plugin holds by NAME ("connection" on X11; "wl_display", "wl_seat" and a
+// window's "surface" on Wayland), for WINDOW or for the whole program; nullptr where it has none.
+// Qt 6.4 offers them only through this private interface, as KDE's libraries take them.
+inline void *nativeResource(const char *name, QWindow *window = nullptr)
+{
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    if (!native)
+        return nullptr;
+    return window ? native->nativeResourceForWindow(name, window)
+                  : native->nativeResourceForIntegration(name);
+}
+
+} // namespace lock
