@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -36,9 +37,10 @@ public:
 
     bool isOpen() const { return m_device != 0; }
 
-    // Cuts short what plays and starts FILE, or STANDIN where FILE cannot be played, asked for
-    // at `asked`.
-    void play(const QString &file, const QString &standIn, Clock::time_point asked)
+    // Cuts short what plays and starts FILE, or STANDIN where FILE cannot be played, or SAMPLES
+    // where given, asked for at `asked`.
+    void play(const QString &file, const QString &standIn, std::vector<Uint8> samples,
+        Clock::time_point asked)
     {
         if (m_device && m_lib.SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED)
             lost();
@@ -50,7 +52,7 @@ public:
         if (Clock::now() - asked > staleAfter)
             return;
         QString reason;
-        m_word = decodeWav(file, &reason);
+        m_word = samples.empty() ? decodeWav(file, &reason) : std::move(samples);
         if (m_word.empty() && !standIn.isEmpty()) {
             // A family without its own word for this digit is the usual case, not worth a line.
             if (reason != notThere)
@@ -229,6 +231,7 @@ struct SdlSound::Shared
     std::condition_variable wake;
     QString request;
     QString standIn;
+    std::vector<Uint8> samples;
     Clock::time_point asked {};
     bool pending = false;
     bool listening = false;
@@ -253,12 +256,13 @@ struct SdlSound::Shared
             const bool asked = std::exchange(pending, false);
             const QString file = request;
             const QString instead = standIn;
+            std::vector<Uint8> given = std::move(samples);
             const Clock::time_point when = this->asked;
             const bool listenNow = std::exchange(listenChanged, false);
             const bool listen = listening;
             lock.unlock();
             if (asked)
-                player.play(file, instead, when);
+                player.play(file, instead, std::move(given), when);
             else
                 player.watch();
             // A take ends with what it heard, also where the microphone never opened, and before
@@ -315,10 +319,23 @@ void SdlSound::start()
 
 void SdlSound::suona(const QString &file, const QString &standIn)
 {
+    ask(file, standIn, {});
+}
+
+void SdlSound::play(std::vector<qint16> samples)
+{
+    std::vector<Uint8> bytes(samples.size() * sizeof(qint16));
+    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    ask({}, {}, std::move(bytes));
+}
+
+void SdlSound::ask(const QString &file, const QString &standIn, std::vector<Uint8> samples)
+{
     start();
     const std::lock_guard lock(m_shared->mutex);
     m_shared->request = file;
     m_shared->standIn = standIn;
+    m_shared->samples = std::move(samples);
     m_shared->asked = Clock::now();
     m_shared->pending = true;
     m_shared->wake.notify_all();

@@ -45,6 +45,8 @@ public:
     void start();
 
     void suona(const QString &file, const QString &standIn = {}) override;
+    // Plays SAMPLES, in the play format, as suona plays a file.
+    void play(std::vector<qint16> samples);
 
     // Records from the default microphone while ON, on the sound thread too, so that a sound
     // server that does not answer never holds the caller.
@@ -64,6 +66,8 @@ public:
     struct Shared;
 
 private:
+    void ask(const QString &file, const QString &standIn, std::vector<Uint8> samples);
+
     std::shared_ptr<Shared> m_shared;
     SDL_Thread *m_thread = nullptr;
 };
