@@ -1,5 +1,7 @@
 #include "family/familywindow.h"
 
+#include "family/cutpanel.h"
+#include "family/decoding.h"
 #include "family/italian.h"
 #include "family/recorder.h"
 #include "family/voice.h"
@@ -23,7 +25,6 @@
 namespace family {
 
 namespace {
-const QString nothingChanged = QStringLiteral(" Non è cambiato niente.");
 
 int digitOf(const QKeyEvent *event)
 {
@@ -58,11 +59,17 @@ void inBackground(
 }
 } // namespace
 
+QString nothingChanged()
+{
+    return QStringLiteral(" Non è cambiato niente.");
+}
+
 FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder, QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::FamilyWindow>())
     , m_sound(sound)
     , m_recorder(new Recorder(sound, this))
+    , m_decoding(new Decoding(this))
     , m_installed(programFolder + u"/IMG")
 {
     ui->setupUi(this);
@@ -80,6 +87,18 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
             if (idle())
                 choosePhoto(d);
         });
+        connect(row->chooseSound, &QPushButton::clicked, this, [this, d, idle] {
+            if (idle())
+                chooseSound(d);
+        });
+        connect(row->listen, &QPushButton::clicked, this, [this, d] {
+            m_sound.suona(familyFile(d, QStringLiteral(".wav")),
+                m_installed + u'/' + QString::number(d) + u".wav");
+        });
+        // A file dropped on the row is for its digit.
+        widget->setAcceptDrops(true);
+        widget->setProperty("digit", d);
+        widget->installEventFilter(this);
         connect(row->programVoice, &QPushButton::clicked, this, [this, d, idle] {
             if (idle())
                 forget(d, { QStringLiteral(".wav") },
@@ -110,6 +129,14 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     connect(ui->fullScreen, &QCheckBox::toggled, this, &FamilyWindow::chooseFullScreen);
     connect(m_recorder, &Recorder::said, this, &FamilyWindow::say);
     connect(m_recorder, &Recorder::heard, this, &FamilyWindow::keep);
+    connect(m_decoding, &Decoding::decoded, this, &FamilyWindow::decoded);
+    connect(m_decoding, &Decoding::failed, this, [this](const QString &why) {
+        say(u"Non riesco a usare " + m_reading + u": " + why + u'.' + nothingChanged());
+    });
+    connect(ui->cutPanel, &CutPanel::listenTo, this,
+        [this](const std::vector<qint16> &piece) { m_sound.play(piece); });
+    connect(ui->cutPanel, &CutPanel::keepPiece, this, &FamilyWindow::keepPiece);
+    connect(ui->cutPanel, &CutPanel::said, this, &FamilyWindow::say);
     // The keys are the window's own: buttons pass on the digits they do not use.
     setFocusPolicy(Qt::StrongFocus);
     setFocus();
@@ -179,9 +206,17 @@ void FamilyWindow::keep(int digit, const std::vector<qint16> &heard, const QStri
     const std::vector<qint16> word = shapeWord(heard);
     if (word.empty()) {
         say(first + u"Non ho sentito nessuna parola: parla più vicino al microfono e riprova."
-            + nothingChanged);
+            + nothingChanged());
         return;
     }
+    // Kept as today; the panel lets the parent cut it otherwise.
+    ui->cutPanel->showSound(heard, voicedSpan(heard), digit,
+        u"La registrazione " + ofTheDigit(digit) + u": la parte fra le maniglie è quella salvata.");
+    saveWord(digit, word, first);
+}
+
+void FamilyWindow::saveWord(int digit, const std::vector<qint16> &word, const QString &first)
+{
     const QString file = familyFile(digit, QStringLiteral(".wav"));
     say(first + u"Salvo la parola " + ofTheDigit(digit) + u"…");
     change(
@@ -259,7 +294,7 @@ void FamilyWindow::change(int digit, std::function<Outcome()> work, const QStrin
 {
     inBackground<Outcome>(this, std::move(work), [=, this](const Outcome &outcome) {
         if (!outcome.failure.isEmpty()) {
-            say(outcome.failure + nothingChanged);
+            say(outcome.failure + nothingChanged());
             return;
         }
         m_previous[size_t(digit)] = undoable ? std::optional(outcome.before) : std::nullopt;

@@ -20,6 +20,7 @@ class SdlSound;
 
 namespace family {
 
+class Decoding;
 class Recorder;
 
 // The parent's window: holding a digit's key (or its button) records the word, which is then
@@ -27,6 +28,9 @@ class Recorder;
 // back to the program's own, and the last change of each digit can be undone while the window is
 // open. What goes wrong is said in a sentence, and leaves the files as they were. Nothing here
 // waits on the sound server or the disk: both answer through the event loop.
+// Said after a change that failed, or was not made: the family's files are as they were.
+QString nothingChanged();
+
 class FamilyWindow : public QWidget
 {
     Q_OBJECT
@@ -38,12 +42,20 @@ public:
 
     // Makes DIGIT's picture from the picture file SOURCE, as choosing it in the dialog does.
     void usePhoto(int digit, const QString &source);
+    // Reads the sound file SOURCE and shows it to be cut, for DIGIT (-1: the parent is asked
+    // which), as choosing it in the dialog does.
+    void useSound(int digit, const QString &source);
+    // A file handed to the program ("Apri con…"): a sound to be cut, or a picture, for a digit
+    // still to be chosen.
+    void open(const QString &file);
+    Decoding &decoding() { return *m_decoding; }
 
 protected:
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // What a change of the family's files came to: why it failed, or the files as they were.
@@ -56,7 +68,13 @@ private:
     // Makes CHANGES; FAILED, with the reason, is what the parent is told where they cannot be.
     static Outcome changeFiles(const FileChanges &changes, const QString &failed);
     void keep(int digit, const std::vector<qint16> &heard, const QString &why);
+    // Saves WORD, ready to play, as DIGIT's word; FIRST is said before what becomes of it.
+    void saveWord(int digit, const std::vector<qint16> &word, const QString &first);
     void choosePhoto(int digit);
+    void chooseSound(int digit);
+    // Saves a piece of a sound, cut and levelled, as DIGIT's word.
+    void keepPiece(int digit, const std::vector<qint16> &piece);
+    void decoded(const std::vector<qint16> &samples, bool cutShort);
     void forget(int digit, const QStringList &suffixes, const QString &done);
     void undo(int digit);
     // Runs WORK off this thread; where it changed the files, says DONE and keeps what they were
@@ -74,6 +92,9 @@ private:
     std::vector<std::unique_ptr<Ui::DigitRow>> m_rows;
     lesson::SdlSound &m_sound;
     Recorder *m_recorder;
+    Decoding *m_decoding;
+    int m_readingFor = -1; // the digit the sound file being read is for
+    QString m_reading; // its name
     QString m_installed;
     std::array<std::optional<FileChanges>, 10> m_previous; // what "Annulla" puts back
     std::array<std::array<lesson::FileIdentity, 2>, 10> m_shown {}; // the files each row shows

@@ -45,9 +45,10 @@ const char help[] = "Uso: numeri [OPZIONE]\n"
                     "Ti insegno i numeri fino a 9: il bambino preme un tasto, vede la cifra, sente "
                     "il suo nome e conta le figure.\n"
                     "\n"
-                    "  --registra        apre la finestra per i genitori: registra la tua voce, "
+                    "  --registra [FILE] apre la finestra per i genitori: registra la tua voce, "
                     "scegli\n"
-                    "                    le foto e se il gioco si apre sempre a schermo intero\n"
+                    "                    le foto e se il gioco si apre sempre a schermo intero;\n"
+                    "                    con FILE, un messaggio vocale da cui tenere la parola\n"
                     "  --schermo-intero  gioca a schermo intero, con i tasti del desktop bloccati; "
                     "per\n"
                     "                    uscire si tiene premuto Esc per 3 secondi\n"
@@ -98,6 +99,11 @@ int main(int argc, char *argv[])
     Application app(argc, argv);
     app.endOnSignals();
     QStringList left = QCoreApplication::arguments().mid(1);
+    // The file that follows --registra, where one does ("Apri con…" from a file manager).
+    QString handed;
+    if (const qsizetype at = left.indexOf(QStringLiteral("--registra"));
+        at >= 0 && at + 1 < left.size() && !left[at + 1].startsWith(u'-'))
+        handed = left.takeAt(at + 1);
     left.removeAll(QStringLiteral("--registra"));
     left.removeAll(QStringLiteral("--schermo-intero"));
     if (!left.isEmpty())
@@ -106,6 +112,8 @@ int main(int argc, char *argv[])
     if (family) {
         family::FamilyWindow window(sound, QCoreApplication::applicationDirPath());
         window.show();
+        if (!handed.isEmpty())
+            window.open(handed);
         return end(sound, app.exitStatus(app.exec()));
     }
     auto *window = new Form1(sound, QCoreApplication::applicationDirPath());

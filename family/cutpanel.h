@@ -1,0 +1,41 @@
+#pragma once
+
+#include "family/voice.h"
+
+#include <QGroupBox>
+#include <memory>
+#include <vector>
+
+namespace Ui {
+class CutPanel;
+}
+
+namespace family {
+
+// Under the digits' rows: a take or a sound file shown whole, with the part to keep marked, to be
+// listened to and kept as a digit's word. Hidden while there is nothing to cut.
+class CutPanel : public QGroupBox
+{
+    Q_OBJECT
+public:
+    explicit CutPanel(QWidget *parent = nullptr);
+    ~CutPanel() override;
+
+    // Shows SAMPLES, marked at MARKED, for DIGIT (-1: the parent is asked which), with ABOUT
+    // saying where it came from.
+    void showSound(
+        const std::vector<qint16> &samples, Span marked, int digit, const QString &about);
+    int digit() const;
+    // The marked part, levelled as the lesson plays it; empty where it holds no sound.
+    std::vector<qint16> piece() const;
+
+Q_SIGNALS:
+    void listenTo(const std::vector<qint16> &samples);
+    void keepPiece(int digit, const std::vector<qint16> &samples);
+    void said(const QString &text);
+
+private:
+    std::unique_ptr<Ui::CutPanel> m_ui;
+};
+
+} // namespace family

@@ -1,0 +1,120 @@
+#include "family/decoding.h"
+
+#include "family/decode/pcm.h"
+
+#include <QCoreApplication>
+#include <QtEndian>
+
+namespace family {
+
+namespace {
+using namespace std::chrono_literals;
+// A two-minute message decodes in well under a second; a file still at it after this is made to
+// hang, or is read from a disk that no longer answers.
+constexpr auto defaultLimit = 15s;
+// The longest part read, with a second to spare: more output than this is no decoder of ours.
+constexpr qsizetype mostBytes = qsizetype(decode::longestSeconds + 1) * decode::playRate * 2;
+} // namespace
+
+QString decoderProgram()
+{
+    const QString chosen = qEnvironmentVariable("NUMERI_DECODER");
+    return chosen.isEmpty() ? QCoreApplication::applicationDirPath() + u"/numeri-decode" : chosen;
+}
+
+Decoding::Decoding(QObject *parent)
+    : QObject(parent)
+{
+    m_limit.setSingleShot(true);
+    m_limit.setInterval(defaultLimit);
+    connect(&m_limit, &QTimer::timeout, this,
+        [this] { give(QStringLiteral("leggerlo richiede troppo tempo, forse è rovinato")); });
+}
+
+Decoding::~Decoding()
+{
+    abandon();
+}
+
+void Decoding::read(const QString &file)
+{
+    abandon();
+    m_out.clear();
+    m_overlong = false;
+    auto *process = new QProcess(this);
+    m_process = process;
+    process->setStandardInputFile(QProcess::nullDevice());
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
+        if (process != m_process)
+            return;
+        m_out += process->readAllStandardOutput();
+        if (m_out.size() > mostBytes) {
+            m_overlong = true;
+            process->kill();
+        }
+    });
+    connect(
+        process, &QProcess::finished, this, [this, process](int status, QProcess::ExitStatus how) {
+            process->deleteLater();
+            if (process == m_process)
+                finished(process, status, how);
+        });
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart || process != m_process)
+            return;
+        process->deleteLater();
+        m_process = nullptr;
+        give(QStringLiteral("manca il programma che legge i suoni (%1): reinstalla il gioco")
+                 .arg(process->program()));
+    });
+    process->start(decoderProgram(), { file });
+    m_limit.start();
+}
+
+void Decoding::abandon()
+{
+    m_limit.stop();
+    if (!m_process)
+        return;
+    QProcess *process = std::exchange(m_process, nullptr);
+    process->disconnect(this);
+    // Killed, and gone once it has ended: the window never waits for it, not even a process stuck
+    // on a disk that does not answer. The application keeps it until then.
+    process->setParent(qApp);
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->kill();
+}
+
+void Decoding::finished(QProcess *process, int status, QProcess::ExitStatus how)
+{
+    m_process = nullptr;
+    m_limit.stop();
+    m_out += process->readAllStandardOutput();
+    const QString said = QString::fromUtf8(process->readAllStandardError()).trimmed();
+    if (m_overlong) {
+        give(QStringLiteral("il programma che legge i suoni ha dato troppo"));
+    } else if (how == QProcess::CrashExit) {
+        give(
+            QStringLiteral("il programma che legge i suoni si è fermato sul file, forse rovinato"));
+    } else if (status == 3) {
+        give(QStringLiteral("per questo formato serve il pacchetto %1 di Debian: installalo e "
+                            "riprova")
+                 .arg(said));
+    } else if (status != 0 || m_out.size() % 2 != 0) {
+        give(said.isEmpty() ? QStringLiteral("il file non si lascia leggere") : said);
+    } else {
+        std::vector<qint16> samples(size_t(m_out.size() / 2));
+        qFromLittleEndian<qint16>(m_out.constData(), qsizetype(samples.size()), samples.data());
+        m_out.clear();
+        Q_EMIT decoded(samples, said.contains(u"cut"));
+    }
+}
+
+void Decoding::give(const QString &why)
+{
+    abandon();
+    m_out.clear();
+    Q_EMIT failed(why);
+}
+
+} // namespace family

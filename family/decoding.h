@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+#include <chrono>
+#include <vector>
+
+namespace family {
+
+// Reads a sound file from outside the family's computer (a voice message, a memo) into the play
+// format, through the program's own decoding process, never in this one: a file made to crash or
+// hang a decoder costs that process alone, which gets a time limit. One file at a time; a new one
+// stops the one before. Nothing here waits: the process answers through the event loop.
+class Decoding : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Decoding(QObject *parent = nullptr);
+    ~Decoding() override;
+
+    void read(const QString &file);
+    bool busy() const { return m_process != nullptr; }
+    // How long the decoding process may take before it is stopped.
+    void setTimeLimit(std::chrono::milliseconds limit) { m_limit.setInterval(limit); }
+
+Q_SIGNALS:
+    // The sound, and whether the file went on past the longest part read.
+    void decoded(const std::vector<qint16> &samples, bool cutShort);
+    // Why it could not be read, in Italian, to follow "Non riesco a usare questo file: ".
+    void failed(const QString &why);
+
+private:
+    void finished(QProcess *process, int status, QProcess::ExitStatus how);
+    void give(const QString &why);
+    // Stops the process under way, if any, without waiting for it to end.
+    void abandon();
+
+    QProcess *m_process = nullptr;
+    QTimer m_limit;
+    QByteArray m_out;
+    bool m_overlong = false;
+};
+
+// The decoding program: NUMERI_DECODER where set, else numeri-decode beside this program.
+QString decoderProgram();
+
+} // namespace family

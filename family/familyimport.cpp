@@ -1,0 +1,115 @@
+// The parent's window, for files from elsewhere: a voice message or a phone's memo to be cut to
+// its word, and pictures; chosen in a dialog, dropped on a digit's row, or handed to the program.
+#include "family/cutpanel.h"
+#include "family/decoding.h"
+#include "family/familywindow.h"
+#include "family/italian.h"
+#include "ui_digitrow.h"
+#include "ui_familywindow.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QStandardPaths>
+
+namespace family {
+
+namespace {
+// What phones and messengers send, as the dialog offers it.
+const QString soundPatterns = QStringLiteral(
+    "Suoni e messaggi vocali (*.opus *.oga *.ogg *.m4a *.aac *.mp4 *.3gp *.3gpp *.amr *.mp3 *.wav "
+    "*.flac *.OPUS *.OGA *.OGG *.M4A *.AAC *.MP4 *.3GP *.AMR *.MP3 *.WAV *.FLAC);;Tutti i file "
+    "(*)");
+
+bool isPicture(const QString &file)
+{
+    return QMimeDatabase().mimeTypeForFile(file).name().startsWith(u"image/");
+}
+
+QString localFile(const QMimeData *data)
+{
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    return urls.size() == 1 && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
+}
+} // namespace
+
+void FamilyWindow::chooseSound(int digit)
+{
+    const QString source
+        = QFileDialog::getOpenFileName(this, u"Scegli un suono per " + theDigit(digit),
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), soundPatterns);
+    if (!source.isEmpty())
+        useSound(digit, source);
+    // Tab goes on from where it was.
+    m_rows[size_t(digit)]->chooseSound->setFocus();
+}
+
+void FamilyWindow::useSound(int digit, const QString &source)
+{
+    m_readingFor = digit;
+    m_reading = QFileInfo(source).fileName();
+    say(u"Leggo " + m_reading + u"…");
+    m_decoding->read(source);
+}
+
+void FamilyWindow::decoded(const std::vector<qint16> &samples, bool cutShort)
+{
+    const Span word = lastWord(samples);
+    if (word.end == word.begin) {
+        say(u"In " + m_reading + u" non sento nessuna parola." + nothingChanged());
+        return;
+    }
+    ui->cutPanel->showSound(samples, word, m_readingFor,
+        m_reading + u": fra le maniglie c'è l'ultima parola; spostale se serve.");
+    say((cutShort ? QStringLiteral("Il file è lungo: ho preso solo i primi 2 minuti. ") : QString())
+        + u"Ascolta il pezzo, poi «Usa questo pezzo»."
+        + (m_readingFor < 0 ? QStringLiteral(" Scegli prima per quale numero è.") : QString()));
+}
+
+void FamilyWindow::keepPiece(int digit, const std::vector<qint16> &piece)
+{
+    if (digit >= 0)
+        saveWord(digit, piece, {});
+}
+
+void FamilyWindow::open(const QString &file)
+{
+    if (!isPicture(file)) {
+        useSound(-1, file);
+        return;
+    }
+    // Which digit a picture is for is not for this window to guess: the parent drops it on one.
+    say(u"Trascina " + QFileInfo(file).fileName()
+        + u" sulla riga del numero a cui è destinata, o usa «Scegli una foto…».");
+}
+
+bool FamilyWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const QVariant digit = watched->property("digit");
+    if (!digit.isValid())
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::DragEnter) {
+        auto *enter = static_cast<QDragEnterEvent *>(event);
+        if (!localFile(enter->mimeData()).isEmpty())
+            enter->acceptProposedAction();
+        return true;
+    }
+    if (event->type() == QEvent::Drop) {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString file = localFile(drop->mimeData());
+        if (file.isEmpty())
+            return true;
+        drop->acceptProposedAction();
+        if (isPicture(file))
+            usePhoto(digit.toInt(), file);
+        else
+            useSound(digit.toInt(), file);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace family
