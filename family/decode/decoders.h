@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace decode {
 
@@ -12,6 +13,15 @@ enum class Result {
     Decoded,
     NotMine, // not a format this decoder knows: the next one may
     Broken, // its format, but it cannot be read through
+    Missing, // its format, whose decoder is not installed
+};
+
+// A picture, upright, as 8-bit RGB rows.
+struct Picture
+{
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
 };
 
 // libsndfile: WAV of any kind, FLAC, Ogg Vorbis and Opus, MP3. The file is FD, read from its start.
@@ -22,6 +32,16 @@ Result withSndfile(int fd, std::unique_ptr<Mono> &sound);
 bool loadFfmpeg(std::string *missing);
 // AAC in M4A or 3GP, AMR, and whatever else FFmpeg reads; call loadFfmpeg first.
 Result withFfmpeg(int fd, std::unique_ptr<Mono> &sound);
+
+// libheif, loaded where installed: HEIC from iPhones, AVIF. False where it is not; then MISSING
+// names the Debian package.
+bool loadHeif(std::string *missing);
+// Reads FD whole (a photo's size at most) and decodes its primary image, turned as it says;
+// Missing, naming the packages in MISSING, where libheif has no decoder for its codec.
+Result withHeif(int fd, Picture &picture, std::string *missing);
+// PICTURE made no larger than WIDTH x HEIGHT, its proportions kept, each pixel the mean of those
+// it covers.
+void fit(Picture &picture, int width, int height);
 
 // Whether FD's first bytes are those of a format that only FFmpeg reads here (MP4, 3GP, AMR).
 bool onlyFfmpegReads(int fd);

@@ -7,10 +7,14 @@
 // endian), at most its first two minutes. Exit status 0 where it did, then standard error says
 // "cut" where the file went on past that; 1 where FILE cannot be read as sound, standard error
 // saying why in Italian; 3 where its decoder is not installed, naming the Debian package.
+//   numeri-decode --picture WIDTH HEIGHT FILE
+// Writes FILE's picture (HEIC, AVIF), upright and no larger than WIDTH x HEIGHT, as a binary PPM;
+// the same exit statuses.
 #include "decoders.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,13 +27,14 @@ int refuse(const char *why)
     return 1;
 }
 
-bool writeAll(const std::vector<int16_t> &samples)
+int missing(const std::string &package)
 {
-    std::vector<unsigned char> bytes(samples.size() * 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        bytes[2 * i] = uint8_t(uint16_t(samples[i]) & 0xff);
-        bytes[2 * i + 1] = uint8_t(uint16_t(samples[i]) >> 8);
-    }
+    std::fprintf(stderr, "%s\n", package.c_str());
+    return 3;
+}
+
+bool writeAll(const std::vector<unsigned char> &bytes)
+{
     for (size_t done = 0; done < bytes.size();) {
         const ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
@@ -40,24 +45,58 @@ bool writeAll(const std::vector<int16_t> &samples)
     }
     return true;
 }
+
+bool writeAll(const std::vector<int16_t> &samples)
+{
+    std::vector<unsigned char> bytes(samples.size() * 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        bytes[2 * i] = uint8_t(uint16_t(samples[i]) & 0xff);
+        bytes[2 * i + 1] = uint8_t(uint16_t(samples[i]) >> 8);
+    }
+    return writeAll(bytes);
+}
+
+int picture(int fd, int width, int height)
+{
+    std::string package;
+    const bool heif = decode::loadHeif(&package);
+    decode::confine();
+    if (!heif)
+        return missing(package);
+    decode::Picture photo;
+    const decode::Result result = decode::withHeif(fd, photo, &package);
+    if (result == decode::Result::Missing)
+        return missing(package);
+    if (result != decode::Result::Decoded)
+        return refuse("il file è rovinato, o non è una foto HEIC o AVIF");
+    decode::fit(photo, width, height);
+    const std::string head
+        = "P6\n" + std::to_string(photo.width) + ' ' + std::to_string(photo.height) + "\n255\n";
+    std::vector<unsigned char> bytes(head.begin(), head.end());
+    bytes.insert(bytes.end(), photo.rgb.begin(), photo.rgb.end());
+    return writeAll(bytes) ? 0 : refuse("non ho potuto passare la figura");
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc != 2)
-        return refuse("uso: numeri-decode FILE");
+    const bool isPicture = argc == 5 && std::strcmp(argv[1], "--picture") == 0;
+    if (argc != 2 && !isPicture)
+        return refuse("uso: numeri-decode FILE | --picture WIDTH HEIGHT FILE");
     // Without waiting, then checked: a FIFO or a device named like a sound never gives an end.
-    const int fd = open(argv[1], O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = open(argv[argc - 1], O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return refuse(errno == ENOENT ? "il file non c'è più" : "non ho il permesso di leggerlo");
     struct stat about
     {
     };
     if (fstat(fd, &about) != 0 || !S_ISREG(about.st_mode))
-        return refuse("non è un file di suono, ma un dispositivo o una coda");
+        return refuse("non è un file, ma un dispositivo o una coda");
     if (about.st_size == 0)
         return refuse("il file è vuoto");
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (isPicture)
+        return picture(fd, std::atoi(argv[2]), std::atoi(argv[3]));
 
     // FFmpeg is loaded before the door closes, where it is there; libsndfile is already in.
     std::string package;
@@ -68,10 +107,8 @@ int main(int argc, char *argv[])
     decode::Result result = decode::withSndfile(fd, sound);
     if (result == decode::Result::NotMine && ffmpeg)
         result = decode::withFfmpeg(fd, sound);
-    if (result == decode::Result::NotMine && !ffmpeg && decode::onlyFfmpegReads(fd)) {
-        std::fprintf(stderr, "%s\n", package.c_str());
-        return 3;
-    }
+    if (result == decode::Result::NotMine && !ffmpeg && decode::onlyFfmpegReads(fd))
+        return missing(package);
     if (result == decode::Result::NotMine && decode::onlyFfmpegReads(fd))
         result = decode::Result::Broken; // its header says what it is, the rest is not there
     if (result == decode::Result::NotMine)

@@ -1,0 +1,141 @@
+#include "decoders.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <dlfcn.h>
+#include <libheif/heif.h>
+#include <unistd.h>
+
+namespace decode {
+
+namespace {
+// The functions used, from libheif's soname of the headers this was built with.
+struct Heif
+{
+    decltype(&heif_init) init;
+    decltype(&heif_context_alloc) context_alloc;
+    decltype(&heif_context_free) context_free;
+    decltype(&heif_context_read_from_memory_without_copy) read;
+    decltype(&heif_context_get_primary_image_handle) primary;
+    decltype(&heif_image_handle_release) handle_release;
+    decltype(&heif_decode_image) decode;
+    decltype(&heif_image_release) image_release;
+    decltype(&heif_image_get_plane_readonly) plane;
+    decltype(&heif_image_get_width) width;
+    decltype(&heif_image_get_height) height;
+};
+Heif lib {};
+
+template<typename F> bool take(void *handle, const char *name, F &f)
+{
+    f = handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
+    return f != nullptr;
+}
+
+// A phone's photo, however large, as a few hundred thousand bytes at most.
+constexpr long largestFile = 64L << 20;
+} // namespace
+
+bool loadHeif(std::string *missing)
+{
+    void *handle = dlopen("libheif.so.1", RTLD_NOW | RTLD_LOCAL);
+    *missing = "libheif1";
+    const bool loaded = take(handle, "heif_init", lib.init)
+        && take(handle, "heif_context_alloc", lib.context_alloc)
+        && take(handle, "heif_context_free", lib.context_free)
+        && take(handle, "heif_context_read_from_memory_without_copy", lib.read)
+        && take(handle, "heif_context_get_primary_image_handle", lib.primary)
+        && take(handle, "heif_image_handle_release", lib.handle_release)
+        && take(handle, "heif_decode_image", lib.decode)
+        && take(handle, "heif_image_release", lib.image_release)
+        && take(handle, "heif_image_get_plane_readonly", lib.plane)
+        && take(handle, "heif_image_get_width", lib.width)
+        && take(handle, "heif_image_get_height", lib.height);
+    // Its decoders are plugins from libheif 1.14 on, loaded from their folder here, while files
+    // can still be opened.
+    return loaded && lib.init(nullptr).code == heif_error_Ok;
+}
+
+Result withHeif(int fd, Picture &picture, std::string *missing)
+{
+    std::vector<char> bytes;
+    char block[65536];
+    for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
+        bytes.insert(bytes.end(), block, block + n);
+        if (long(bytes.size()) > largestFile)
+            return Result::Broken;
+    }
+    heif_context *context = lib.context_alloc();
+    heif_image_handle *handle = nullptr;
+    heif_image *image = nullptr;
+    Result result = Result::Broken;
+    if (!context)
+        return result;
+    heif_error error = lib.read(context, bytes.data(), bytes.size(), nullptr);
+    if (error.code == heif_error_Ok)
+        error = lib.primary(context, &handle);
+    // Turned and mirrored as the file says (its irot and imir), which is how the phone showed it.
+    if (error.code == heif_error_Ok)
+        error
+            = lib.decode(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr);
+    if (error.code == heif_error_Ok) {
+        int stride = 0;
+        const uint8_t *rgb = lib.plane(image, heif_channel_interleaved, &stride);
+        picture.width = lib.width(image, heif_channel_interleaved);
+        picture.height = lib.height(image, heif_channel_interleaved);
+        if (rgb && picture.width > 0 && picture.height > 0) {
+            picture.rgb.resize(size_t(picture.width) * size_t(picture.height) * 3);
+            for (int y = 0; y < picture.height; ++y)
+                std::copy_n(rgb + size_t(y) * size_t(stride), size_t(picture.width) * 3,
+                    picture.rgb.begin() + std::ptrdiff_t(size_t(y) * size_t(picture.width) * 3));
+            result = Result::Decoded;
+        }
+    } else if (error.code == heif_error_Unsupported_feature
+        && error.subcode == heif_suberror_Unsupported_codec) {
+        // libheif is there, the decoder for this file's codec is not (a plugin of its own later
+        // on).
+        *missing = "libheif-plugin-libde265 libheif-plugin-dav1d";
+        result = Result::Missing;
+    }
+    if (image)
+        lib.image_release(image);
+    if (handle)
+        lib.handle_release(handle);
+    lib.context_free(context);
+    return result;
+}
+
+void fit(Picture &picture, int width, int height)
+{
+    if (width <= 0 || height <= 0 || (picture.width <= width && picture.height <= height))
+        return;
+    const double scale = std::min(double(width) / picture.width, double(height) / picture.height);
+    Picture out;
+    out.width = std::max(1, int(picture.width * scale));
+    out.height = std::max(1, int(picture.height * scale));
+    out.rgb.resize(size_t(out.width) * size_t(out.height) * 3);
+    for (int y = 0; y < out.height; ++y) {
+        const int fromY = int(size_t(y) * size_t(picture.height) / size_t(out.height));
+        const int toY
+            = std::max(fromY + 1, int(size_t(y + 1) * size_t(picture.height) / size_t(out.height)));
+        for (int x = 0; x < out.width; ++x) {
+            const int fromX = int(size_t(x) * size_t(picture.width) / size_t(out.width));
+            const int toX = std::max(
+                fromX + 1, int(size_t(x + 1) * size_t(picture.width) / size_t(out.width)));
+            unsigned long sum[3] = {};
+            for (int sy = fromY; sy < toY; ++sy)
+                for (int sx = fromX; sx < toX; ++sx)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += picture.rgb[(size_t(sy) * size_t(picture.width) + size_t(sx)) * 3
+                            + size_t(c)];
+            const auto count
+                = static_cast<unsigned long>(toY - fromY) * static_cast<unsigned long>(toX - fromX);
+            for (int c = 0; c < 3; ++c)
+                out.rgb[(size_t(y) * size_t(out.width) + size_t(x)) * 3 + size_t(c)]
+                    = uint8_t(sum[c] / count);
+        }
+    }
+    picture = std::move(out);
+}
+
+} // namespace decode
