@@ -38,9 +38,24 @@ Decoding::~Decoding()
 
 void Decoding::read(const QString &file)
 {
+    m_picture = false;
+    start({ file }, mostBytes);
+}
+
+void Decoding::readPicture(const QString &file, QSize most)
+{
+    m_picture = true;
+    start({ QStringLiteral("--picture"), QString::number(most.width()),
+              QString::number(most.height()), file },
+        qsizetype(most.width()) * most.height() * 3 + 64);
+}
+
+void Decoding::start(const QStringList &arguments, qsizetype mostBytes)
+{
     abandon();
     m_out.clear();
     m_overlong = false;
+    m_mostBytes = mostBytes;
     auto *process = new QProcess(this);
     m_process = process;
     process->setStandardInputFile(QProcess::nullDevice());
@@ -48,7 +63,7 @@ void Decoding::read(const QString &file)
         if (process != m_process)
             return;
         m_out += process->readAllStandardOutput();
-        if (m_out.size() > mostBytes) {
+        if (m_out.size() > m_mostBytes) {
             m_overlong = true;
             process->kill();
         }
@@ -64,10 +79,10 @@ void Decoding::read(const QString &file)
             return;
         process->deleteLater();
         m_process = nullptr;
-        give(QStringLiteral("manca il programma che legge i suoni (%1): reinstalla il gioco")
+        give(QStringLiteral("manca il programma che legge i file (%1): reinstalla il gioco")
                  .arg(process->program()));
     });
-    process->start(decoderProgram(), { file });
+    process->start(decoderProgram(), arguments);
     m_limit.start();
 }
 
@@ -100,8 +115,15 @@ void Decoding::finished(QProcess *process, int status, QProcess::ExitStatus how)
         give(QStringLiteral("per questo formato serve il pacchetto %1 di Debian: installalo e "
                             "riprova")
                  .arg(said));
-    } else if (status != 0 || m_out.size() % 2 != 0) {
+    } else if (status != 0 || (!m_picture && m_out.size() % 2 != 0)) {
         give(said.isEmpty() ? QStringLiteral("il file non si lascia leggere") : said);
+    } else if (m_picture) {
+        const QImage picture = QImage::fromData(m_out, "PPM");
+        m_out.clear();
+        if (picture.isNull())
+            give(QStringLiteral("il programma che legge i file ha dato una figura rovinata"));
+        else
+            Q_EMIT pictureDecoded(picture);
     } else {
         std::vector<qint16> samples(size_t(m_out.size() / 2));
         qFromLittleEndian<qint16>(m_out.constData(), qsizetype(samples.size()), samples.data());

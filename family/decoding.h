@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
@@ -9,9 +10,10 @@
 namespace family {
 
 // Reads a sound file from outside the family's computer (a voice message, a memo) into the play
-// format, through the program's own decoding process, never in this one: a file made to crash or
-// hang a decoder costs that process alone, which gets a time limit. One file at a time; a new one
-// stops the one before. Nothing here waits: the process answers through the event loop.
+// format, or a picture that Qt cannot read, through the program's own decoding process, never in
+// this one: a file made to crash or hang a decoder costs that process alone, which gets a time
+// limit. One file at a time; a new one stops the one before. Nothing here waits: the process
+// answers through the event loop.
 class Decoding : public QObject
 {
     Q_OBJECT
@@ -20,6 +22,8 @@ public:
     ~Decoding() override;
 
     void read(const QString &file);
+    // Reads the picture FILE (HEIC, AVIF), upright and no larger than MOST.
+    void readPicture(const QString &file, QSize most);
     bool busy() const { return m_process != nullptr; }
     // How long the decoding process may take before it is stopped.
     void setTimeLimit(std::chrono::milliseconds limit) { m_limit.setInterval(limit); }
@@ -27,10 +31,12 @@ public:
 Q_SIGNALS:
     // The sound, and whether the file went on past the longest part read.
     void decoded(const std::vector<qint16> &samples, bool cutShort);
+    void pictureDecoded(const QImage &picture);
     // Why it could not be read, in Italian, to follow "Non riesco a usare questo file: ".
     void failed(const QString &why);
 
 private:
+    void start(const QStringList &arguments, qsizetype mostBytes);
     void finished(QProcess *process, int status, QProcess::ExitStatus how);
     void give(const QString &why);
     // Stops the process under way, if any, without waiting for it to end.
@@ -40,6 +46,8 @@ private:
     QTimer m_limit;
     QByteArray m_out;
     bool m_overlong = false;
+    bool m_picture = false;
+    qsizetype m_mostBytes = 0;
 };
 
 // The decoding program: NUMERI_DECODER where set, else numeri-decode beside this program.

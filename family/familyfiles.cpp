@@ -125,6 +125,18 @@ QString changeTogether(const FileChanges &changes, FileChanges *before)
     return {};
 }
 
+namespace {
+// Whole, as a photo copied by hand is shown: the child counts what it holds.
+QSize fitted(const QSize &size)
+{
+    const QSize box = lesson::pictureBox;
+    return (size.width() > box.width() || size.height() > box.height()
+            ? size.scaled(box, Qt::KeepAspectRatio)
+            : size)
+        .expandedTo(QSize(1, 1));
+}
+} // namespace
+
 bool photoFiles(const QString &source, QByteArray *plain, QByteArray *twice, QString *reason)
 {
     if (!QFileInfo(source).isFile()) {
@@ -136,28 +148,30 @@ bool photoFiles(const QString &source, QByteArray *plain, QByteArray *twice, QSt
     reader.setAutoTransform(true);
     if (!lesson::affordable(reader, reason))
         return false;
-    // Whole, as a photo copied by hand is shown: the child counts what it holds.
-    const auto fitted = [](const QSize &size) {
-        const QSize box = lesson::pictureBox;
-        return (size.width() > box.width() || size.height() > box.height()
-                ? size.scaled(box, Qt::KeepAspectRatio)
-                : size)
-            .expandedTo(QSize(1, 1));
-    };
     // Decoded no larger than it is kept: a phone's photo is many times the box.
     const QSize upright = lesson::uprightSize(reader);
     if (upright.isValid() && upright.width() > fitted(upright).width() * 2)
         lesson::decodeUprightAt(reader, fitted(upright) * 2);
-    QImage photo = reader.read();
+    const QImage photo = reader.read();
     if (photo.isNull()) {
         *reason = reader.errorString();
         return false;
     }
-    photo = lesson::onCard(photo);
-    const QSize shown = fitted(upright.isValid() ? upright : photo.size());
+    photoFiles(photo, upright.isValid() ? upright : photo.size(), plain, twice);
+    return true;
+}
+
+void photoFiles(const QImage &upright, QSize size, QByteArray *plain, QByteArray *twice)
+{
+    const QImage photo = lesson::onCard(upright);
+    const QSize shown = fitted(size);
     *twice = jpeg(photo.scaled(shown * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     *plain = jpeg(photo.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    return true;
+}
+
+QSize photoDecodeSize()
+{
+    return lesson::pictureBox * 2;
 }
 
 } // namespace family

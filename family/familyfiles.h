@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -29,5 +30,9 @@ QString changeTogether(const FileChanges &changes, FileChanges *before = nullptr
 // scaled down to fit the box with its proportions kept, transparent parts on the cards' ground.
 // False, with the reason, where SOURCE is not a picture that can be read.
 bool photoFiles(const QString &source, QByteArray *plain, QByteArray *twice, QString *reason);
+// The same of a picture already decoded and upright, whose proportions are SIZE's.
+void photoFiles(const QImage &upright, QSize size, QByteArray *plain, QByteArray *twice);
+// The largest a picture needs decoding at to make them.
+QSize photoDecodeSize();
 
 } // namespace family

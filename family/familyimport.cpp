@@ -11,6 +11,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QStandardPaths>
@@ -24,9 +25,14 @@ const QString soundPatterns = QStringLiteral(
     "*.flac *.OPUS *.OGA *.OGG *.M4A *.AAC *.MP4 *.3GP *.AMR *.MP3 *.WAV *.FLAC);;Tutti i file "
     "(*)");
 
+// By its name alone: the window reads no file it is handed, which may be a FIFO.
 bool isPicture(const QString &file)
 {
-    return QMimeDatabase().mimeTypeForFile(file).name().startsWith(u"image/");
+    return readByDecoder(file)
+        || QMimeDatabase()
+               .mimeTypeForFile(file, QMimeDatabase::MatchExtension)
+               .name()
+               .startsWith(u"image/");
 }
 
 QString localFile(const QMimeData *data)
@@ -35,6 +41,63 @@ QString localFile(const QMimeData *data)
     return urls.size() == 1 && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
 }
 } // namespace
+
+bool readByDecoder(const QString &file)
+{
+    static const QStringList suffixes = { QStringLiteral("heic"), QStringLiteral("heif"),
+        QStringLiteral("hif"), QStringLiteral("avif") };
+    return suffixes.contains(QFileInfo(file).suffix().toLower());
+}
+
+void FamilyWindow::choosePhoto(int digit)
+{
+    QStringList patterns;
+    for (const QByteArray &format : QImageReader::supportedImageFormats())
+        patterns << u"*." + QString::fromLatin1(format);
+    // iPhones' photos, and AVIF, which the decoding process reads.
+    patterns << QStringLiteral(
+        "*.heic *.heif *.hif *.avif *.HEIC *.HEIF *.AVIF *.JPG *.JPEG *.PNG");
+    const QString source
+        = QFileDialog::getOpenFileName(this, u"Scegli una foto per " + theDigit(digit),
+            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
+            QStringLiteral("Immagini (%1)").arg(patterns.join(u' ')));
+    if (!source.isEmpty())
+        usePhoto(digit, source);
+    // Tab goes on from where it was.
+    m_rows[size_t(digit)]->choosePhoto->setFocus();
+}
+
+void FamilyWindow::usePhoto(int digit, const QString &source)
+{
+    say(u"Preparo la foto " + ofTheDigit(digit) + u"…");
+    if (readByDecoder(source)) {
+        m_pictureFor = digit;
+        m_reading = QFileInfo(source).fileName();
+        m_pictures->readPicture(source, photoDecodeSize());
+        return;
+    }
+    savePhoto(digit, [source](QByteArray *plain, QByteArray *twice, QString *reason) {
+        return photoFiles(source, plain, twice, reason);
+    });
+}
+
+void FamilyWindow::savePhoto(int digit, PhotoMaker make)
+{
+    const FileChanges names = { { familyFile(digit, QStringLiteral(".jpg")), {} },
+        { familyFile(digit, QStringLiteral("@2x.jpg")), {} } };
+    change(
+        digit,
+        [make, names]() -> Outcome {
+            QByteArray plain, twice;
+            QString reason;
+            if (!make(&plain, &twice, &reason))
+                return { QStringLiteral("Non riesco ad aprire questa figura (%1).").arg(reason),
+                    {} };
+            return changeFiles({ { names[0].file, plain }, { names[1].file, twice } },
+                QStringLiteral("Non riesco a salvare la foto: %1."));
+        },
+        u"Fatto: la foto " + ofTheDigit(digit) + u" è pronta.", true);
+}
 
 void FamilyWindow::chooseSound(int digit)
 {

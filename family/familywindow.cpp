@@ -13,13 +13,10 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileDialog>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QThreadPool>
 
 namespace family {
@@ -70,6 +67,7 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     , m_sound(sound)
     , m_recorder(new Recorder(sound, this))
     , m_decoding(new Decoding(this))
+    , m_pictures(new Decoding(this))
     , m_installed(programFolder + u"/IMG")
 {
     ui->setupUi(this);
@@ -130,6 +128,15 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     connect(m_recorder, &Recorder::said, this, &FamilyWindow::say);
     connect(m_recorder, &Recorder::heard, this, &FamilyWindow::keep);
     connect(m_decoding, &Decoding::decoded, this, &FamilyWindow::decoded);
+    connect(m_pictures, &Decoding::pictureDecoded, this, [this](const QImage &picture) {
+        savePhoto(m_pictureFor, [picture](QByteArray *plain, QByteArray *twice, QString *) {
+            photoFiles(picture, picture.size(), plain, twice);
+            return true;
+        });
+    });
+    connect(m_pictures, &Decoding::failed, this, [this](const QString &why) {
+        say(u"Non riesco ad aprire " + m_reading + u" (" + why + u")." + nothingChanged());
+    });
     connect(m_decoding, &Decoding::failed, this, [this](const QString &why) {
         say(u"Non riesco a usare " + m_reading + u": " + why + u'.' + nothingChanged());
     });
@@ -228,40 +235,6 @@ void FamilyWindow::saveWord(int digit, const std::vector<qint16> &word, const QS
         first + u"Fatto: ecco " + theDigit(digit)
             + u" come lo sentirà il bambino. Tieni premuto di nuovo per rifarlo.",
         true, [this, file] { m_sound.suona(file); }); // heard as the child will hear it
-}
-
-void FamilyWindow::choosePhoto(int digit)
-{
-    QStringList patterns;
-    for (const QByteArray &format : QImageReader::supportedImageFormats())
-        patterns << u"*." + QString::fromLatin1(format);
-    const QString source
-        = QFileDialog::getOpenFileName(this, u"Scegli una foto per " + theDigit(digit),
-            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
-            QStringLiteral("Immagini (%1)").arg(patterns.join(u' ')));
-    if (!source.isEmpty())
-        usePhoto(digit, source);
-    // Tab goes on from where it was.
-    m_rows[size_t(digit)]->choosePhoto->setFocus();
-}
-
-void FamilyWindow::usePhoto(int digit, const QString &source)
-{
-    say(u"Preparo la foto " + ofTheDigit(digit) + u"…");
-    const FileChanges names = { { familyFile(digit, QStringLiteral(".jpg")), {} },
-        { familyFile(digit, QStringLiteral("@2x.jpg")), {} } };
-    change(
-        digit,
-        [source, names]() -> Outcome {
-            QByteArray plain, twice;
-            QString reason;
-            if (!photoFiles(source, &plain, &twice, &reason))
-                return { QStringLiteral("Non riesco ad aprire questa figura (%1).").arg(reason),
-                    {} };
-            return changeFiles({ { names[0].file, plain }, { names[1].file, twice } },
-                QStringLiteral("Non riesco a salvare la foto: %1."));
-        },
-        u"Fatto: la foto " + ofTheDigit(digit) + u" è pronta.", true);
 }
 
 void FamilyWindow::forget(int digit, const QStringList &suffixes, const QString &done)

@@ -28,6 +28,9 @@ class Recorder;
 // back to the program's own, and the last change of each digit can be undone while the window is
 // open. What goes wrong is said in a sentence, and leaves the files as they were. Nothing here
 // waits on the sound server or the disk: both answer through the event loop.
+// Whether the picture FILE is read by the decoding process (HEIC, AVIF), not by Qt; by its name.
+bool readByDecoder(const QString &file);
+
 // Said after a change that failed, or was not made: the family's files are as they were.
 QString nothingChanged();
 
@@ -49,6 +52,7 @@ public:
     // still to be chosen.
     void open(const QString &file);
     Decoding &decoding() { return *m_decoding; }
+    Decoding &pictures() { return *m_pictures; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -71,6 +75,9 @@ private:
     // Saves WORD, ready to play, as DIGIT's word; FIRST is said before what becomes of it.
     void saveWord(int digit, const std::vector<qint16> &word, const QString &first);
     void choosePhoto(int digit);
+    // Makes a photo's two files, or says why it cannot.
+    using PhotoMaker = std::function<bool(QByteArray *plain, QByteArray *twice, QString *reason)>;
+    void savePhoto(int digit, PhotoMaker make);
     void chooseSound(int digit);
     // Saves a piece of a sound, cut and levelled, as DIGIT's word.
     void keepPiece(int digit, const std::vector<qint16> &piece);
@@ -93,6 +100,8 @@ private:
     lesson::SdlSound &m_sound;
     Recorder *m_recorder;
     Decoding *m_decoding;
+    Decoding *m_pictures;
+    int m_pictureFor = -1; // the digit the picture being read is for
     int m_readingFor = -1; // the digit the sound file being read is for
     QString m_reading; // its name
     QString m_installed;
