@@ -1,0 +1,142 @@
+// The parent's window with files from a phone, measured in-process: a 60 s voice message (Opus,
+// AAC) from choosing it to its waveform shown, a 10-minute one, and a 12-megapixel HEIC photo
+// from choosing it to saved. The files are made first with Debian's tools.
+#include "family/cutpanel.h"
+#include "family/decoding.h"
+#include "family/familywindow.h"
+#include "lesson/sound.h"
+#include "shell/application.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+bool make(const QString &program, const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    return tool.waitForFinished(600000) && tool.exitCode() == 0;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+// The decoding process's largest resident memory while it reads FILE.
+double decoderPeakMiB(const QString &file)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return -1;
+    const QByteArray path = QFile::encodeName(file);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        execl(NUMERI_BUILD_DIR "/numeri-decode", "numeri-decode", path.constData(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    char block[65536];
+    while (read(out[0], block, sizeof block) > 0) { }
+    close(out[0]);
+    int status = 0;
+    rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    return double(usage.ru_maxrss) / 1024;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    Application app(argc, argv);
+    QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+    qputenv("NUMERI_DECODER", NUMERI_BUILD_DIR "/numeri-decode");
+    const auto here = [&dir](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
+    // Speech all through: the ten installed words over and over, with pauses between.
+    QStringList words;
+    for (int i = 0; i < 60; ++i)
+        words << QStringLiteral(NUMERI_BUILD_DIR "/IMG/%1.wav").arg(i % 10)
+              << QStringLiteral(NUMERI_BUILD_DIR "/IMG/%1.wav").arg((i + 3) % 10);
+    const QStringList rate = { QStringLiteral("-r"), QStringLiteral("48000"), QStringLiteral("-c"),
+        QStringLiteral("2") };
+    bool made = make(QStringLiteral("sox"),
+        words + rate
+            + QStringList { here("long.wav"), QStringLiteral("trim"), QStringLiteral("0"),
+                QStringLiteral("60") });
+    made = made
+        && make(QStringLiteral("sox"),
+            { here("long.wav"), here("ten.wav"), QStringLiteral("repeat"), QStringLiteral("9") });
+    for (const char *out : { "long.opus", "long.m4a", "ten.opus" })
+        made = made
+            && make(QStringLiteral("ffmpeg"),
+                { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                    QStringLiteral("-i"),
+                    here(QByteArray(out).startsWith("ten") ? "ten.wav" : "long.wav"), here(out) });
+    QImage photo(4000, 3000, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 255 / 4000, y * 255 / 3000, (x ^ y) & 255));
+    made = made && photo.save(here("photo.png"))
+        && make(QStringLiteral("heif-enc"),
+            { QStringLiteral("-q"), QStringLiteral("50"), here("photo.png"), QStringLiteral("-o"),
+                here("photo.heic") });
+    if (!made) {
+        std::fprintf(stderr, "import: the sample files could not be made\n");
+        return 1;
+    }
+
+    lesson::SdlSound sound;
+    family::FamilyWindow window(sound, QStringLiteral(NUMERI_BUILD_DIR));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    auto *panel = window.findChild<family::CutPanel *>();
+    auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
+    const auto soundShown = [&](const char *file) {
+        std::vector<double> ms;
+        for (int i = 0; i < 5; ++i) {
+            panel->hide();
+            QElapsedTimer t;
+            t.start();
+            window.useSound(3, here(file));
+            while (!panel->isVisible() && t.elapsed() < 20000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            QCoreApplication::processEvents(); // its waveform painted
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        return median(ms);
+    };
+    const double opus = soundShown("long.opus");
+    const double aac = soundShown("long.m4a");
+    const double tenMinutes = soundShown("ten.opus");
+    const double decoderPeak = decoderPeakMiB(here("ten.opus"));
+    std::vector<double> heic;
+    for (int i = 0; i < 3; ++i) {
+        status->clear();
+        QElapsedTimer t;
+        t.start();
+        window.usePhoto(5, here("photo.heic"));
+        while (!status->text().startsWith(u"Fatto") && !status->text().startsWith(u"Non ")
+            && t.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        heic.push_back(status->text().startsWith(u"Fatto") ? double(t.nsecsElapsed()) / 1e6 : -1);
+    }
+    std::printf("import_opus_60s_ms=%.1f\nimport_aac_60s_ms=%.1f\nimport_opus_10min_ms=%.1f\n"
+                "import_decoder_10min_peak_mib=%.1f\nimport_heic_12mp_ms=%.1f\n",
+        opus, aac, tenMinutes, decoderPeak, median(heic));
+    std::fflush(stdout);
+    std::_Exit(0);
+}
