@@ -14,7 +14,12 @@ CutPanel::CutPanel(QWidget *parent)
     m_ui->digit->addItem(QStringLiteral("scegli…"), -1);
     for (int d = 0; d <= 9; ++d)
         m_ui->digit->addItem(QString::number(d), d);
-    const auto choosable = [this] { m_ui->keepPart->setEnabled(digit() >= 0); };
+    const auto choosable = [this] {
+        m_ui->keepPart->setEnabled(digit() >= 0);
+        if (isVisible() && digit() >= 0)
+            Q_EMIT said(
+                u"Per " + theDigit(digit()) + u": ascolta il pezzo, poi «Usa questo pezzo».");
+    };
     connect(m_ui->digit, &QComboBox::currentIndexChanged, this, choosable);
     connect(m_ui->listenPart, &QPushButton::clicked, this, [this] {
         const std::vector<qint16> part = piece();
@@ -37,6 +42,18 @@ CutPanel::CutPanel(QWidget *parent)
 }
 
 CutPanel::~CutPanel() = default;
+
+void CutPanel::showEvent(QShowEvent *event)
+{
+    QGroupBox::showEvent(event);
+    Q_EMIT visibilityChanged(true);
+}
+
+void CutPanel::hideEvent(QHideEvent *event)
+{
+    QGroupBox::hideEvent(event);
+    Q_EMIT visibilityChanged(false);
+}
 
 void CutPanel::showSound(
     const std::vector<qint16> &samples, Span marked, int digit, const QString &about)

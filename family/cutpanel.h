@@ -33,6 +33,12 @@ Q_SIGNALS:
     void listenTo(const std::vector<qint16> &samples);
     void keepPiece(int digit, const std::vector<qint16> &samples);
     void said(const QString &text);
+    // Shown or hidden: the window makes room for it.
+    void visibilityChanged(bool visible);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     std::unique_ptr<Ui::CutPanel> m_ui;

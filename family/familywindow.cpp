@@ -144,6 +144,11 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
         [this](const std::vector<qint16> &piece) { m_sound.play(piece); });
     connect(ui->cutPanel, &CutPanel::keepPiece, this, &FamilyWindow::keepPiece);
     connect(ui->cutPanel, &CutPanel::said, this, &FamilyWindow::say);
+    // The lock's choice makes way while a sound is cut, so that the window fits a laptop's screen.
+    connect(ui->cutPanel, &CutPanel::visibilityChanged, this, [this](bool cutting) {
+        ui->fullScreen->setVisible(!cutting);
+        ui->lockNote->setVisible(!cutting);
+    });
     // The keys are the window's own: buttons pass on the digits they do not use.
     setFocusPolicy(Qt::StrongFocus);
     setFocus();
