@@ -199,11 +199,16 @@ Recording recording(const SoundServer &sound, const QString &numeri, const QProc
 
 QMap<QString, QString> keypressFigures(const QProcessEnvironment &env)
 {
+    return inProcessFigures(QStringLiteral("numeri_keypress"), env);
+}
+
+QMap<QString, QString> inProcessFigures(const QString &program, const QProcessEnvironment &env)
+{
     QProcess p;
     QProcessEnvironment e = env;
     e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     p.setProcessEnvironment(e);
-    p.start(buildDir + u"/bench/numeri_keypress", {});
+    p.start(buildDir + u"/bench/" + program, {});
     p.waitForFinished(300000);
     QMap<QString, QString> out;
     for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {

@@ -182,5 +182,8 @@ Recording recording(
     const SoundServer &sound, const QString &numeri, const QProcessEnvironment &env);
 
 QMap<QString, QString> keypressFigures(const QProcessEnvironment &env);
+// The name=value lines that the in-process measure PROGRAM (in bench/) prints, on the offscreen
+// platform.
+QMap<QString, QString> inProcessFigures(const QString &program, const QProcessEnvironment &env);
 
 } // namespace bench

@@ -180,6 +180,9 @@ int main(int argc, char *argv[])
     const QMap<QString, QString> kh = keypressFigures(env);
     ::kill(pid_t(sound.pid()), SIGCONT);
 
+    // The parent's window with files from a phone.
+    const QMap<QString, QString> im = inProcessFigures(QStringLiteral("numeri_import"), env);
+
     const double startN = median(mapN), startF = median(mapF);
     const double memShownN = median(memN), memShownF = median(memF);
     std::printf("%-44s %12s %12s %10s   %s\n", "measure", "numeri", "floor", "ratio", "target");
@@ -239,6 +242,19 @@ int main(int argc, char *argv[])
     row("release to the playback heard, median (ms)", median(rec.playback), -1, "< 200");
     row("release to the playback heard, max (ms)", maximum(rec.playback), -1, "");
     row("microphone streams held once the keys are up", rec.heldAfter, -1, "0");
+    std::printf("the parent's window with files from a phone (in-process):\n");
+    const auto figure = [&im](const char *key) {
+        return im.value(QString::fromLatin1(key), QStringLiteral("-1")).toDouble();
+    };
+    row("60 s Opus message to its waveform, median of 5 (ms)", figure("import_opus_60s_ms"), -1,
+        "< 1000");
+    row("60 s AAC (M4A) message to its waveform (ms)", figure("import_aac_60s_ms"), -1, "< 1000");
+    row("10-minute Opus message to its waveform (ms)", figure("import_opus_10min_ms"), -1,
+        "2 min read");
+    row("decoding process's peak memory, 10 min (MiB)", figure("import_decoder_10min_peak_mib"), -1,
+        "bounded");
+    row("12-megapixel HEIC photo to saved, median of 3 (ms)", figure("import_heic_12mp_ms"), -1,
+        "< 2000");
 
     std::printf(
         "startup_ms=%.2f floor_startup_ms=%.2f startup_ratio=%.2f peak_mib=%.1f "
@@ -264,6 +280,8 @@ int main(int argc, char *argv[])
         idleCpuS, median(afterSilence), afterRestart.size() == 3 ? maximum(afterRestart) : -1,
         median(mapP) / startF, hwm1000P, median(screenP), median(soundsP), median(rec.open),
         median(rec.playback), rec.heldAfter);
+    for (auto f = im.cbegin(); f != im.cend(); ++f)
+        std::printf("%s=%s ", qPrintable(f.key()), qPrintable(f.value()));
     for (const LockedScreen &l : locked)
         std::printf("locked_%s_startup_ratio=%.2f locked_%s_key_screen_max_ms=%.2f "
                     "locked_%s_pixels=%.0f ",
