@@ -17,8 +17,9 @@ CutPanel::CutPanel(QWidget *parent)
     const auto choosable = [this] {
         m_ui->keepPart->setEnabled(digit() >= 0);
         if (isVisible() && digit() >= 0)
-            Q_EMIT said(
-                u"Per " + theDigit(digit()) + u": ascolta il pezzo, poi «Usa questo pezzo».");
+            Q_EMIT said(u"Per " + theDigit(digit()) + u": "
+                + (m_picture.isEmpty() ? QStringLiteral("ascolta il pezzo, poi «Usa questo pezzo».")
+                                       : QStringLiteral("«Usa questa foto» la prepara.")));
     };
     connect(m_ui->digit, &QComboBox::currentIndexChanged, this, choosable);
     connect(m_ui->listenPart, &QPushButton::clicked, this, [this] {
@@ -30,6 +31,11 @@ CutPanel::CutPanel(QWidget *parent)
             Q_EMIT listenTo(part);
     });
     connect(m_ui->keepPart, &QPushButton::clicked, this, [this] {
+        if (!m_picture.isEmpty()) {
+            Q_EMIT keepPhoto(digit(), m_picture);
+            hide();
+            return;
+        }
         const std::vector<qint16> part = piece();
         if (part.empty())
             Q_EMIT said(QStringLiteral("Fra le maniglie non c'è nessun suono: spostale sulla "
@@ -58,6 +64,11 @@ void CutPanel::hideEvent(QHideEvent *event)
 void CutPanel::showSound(
     const std::vector<qint16> &samples, Span marked, int digit, const QString &about)
 {
+    m_picture.clear();
+    setTitle(QStringLiteral("Tieni solo la parola"));
+    m_ui->view->show();
+    m_ui->listenPart->show();
+    m_ui->keepPart->setText(QStringLiteral("Usa questo pezzo"));
     m_ui->about->setText(about);
     m_ui->digit->setCurrentIndex(digit + 1);
     m_ui->keepPart->setEnabled(digit >= 0);
@@ -65,6 +76,20 @@ void CutPanel::showSound(
     show();
     if (digit < 0)
         m_ui->digit->setFocus();
+}
+
+void CutPanel::showPicture(const QString &file, const QString &about)
+{
+    m_picture = file;
+    m_ui->view->hide();
+    m_ui->listenPart->hide();
+    m_ui->keepPart->setText(QStringLiteral("Usa questa foto"));
+    m_ui->about->setText(about);
+    m_ui->digit->setCurrentIndex(0);
+    m_ui->keepPart->setEnabled(false);
+    setTitle(QStringLiteral("Una foto per un numero"));
+    show();
+    m_ui->digit->setFocus();
 }
 
 int CutPanel::digit() const

@@ -13,7 +13,8 @@ class CutPanel;
 namespace family {
 
 // Under the digits' rows: a take or a sound file shown whole, with the part to keep marked, to be
-// listened to and kept as a digit's word. Hidden while there is nothing to cut.
+// listened to and kept as a digit's word; or a picture handed to the program, waiting to be told
+// its digit. Hidden while there is nothing to cut.
 class CutPanel : public QGroupBox
 {
     Q_OBJECT
@@ -25,6 +26,8 @@ public:
     // saying where it came from.
     void showSound(
         const std::vector<qint16> &samples, Span marked, int digit, const QString &about);
+    // Shows the picture FILE handed to the program, for the parent to say which digit it is for.
+    void showPicture(const QString &file, const QString &about);
     int digit() const;
     // The marked part, levelled as the lesson plays it; empty where it holds no sound.
     std::vector<qint16> piece() const;
@@ -32,6 +35,7 @@ public:
 Q_SIGNALS:
     void listenTo(const std::vector<qint16> &samples);
     void keepPiece(int digit, const std::vector<qint16> &samples);
+    void keepPhoto(int digit, const QString &file);
     void said(const QString &text);
     // Shown or hidden: the window makes room for it.
     void visibilityChanged(bool visible);
@@ -42,6 +46,7 @@ protected:
 
 private:
     std::unique_ptr<Ui::CutPanel> m_ui;
+    QString m_picture; // the picture shown instead of a sound, where one is
 };
 
 } // namespace family

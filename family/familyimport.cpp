@@ -144,9 +144,9 @@ void FamilyWindow::open(const QString &file)
         useSound(-1, file);
         return;
     }
-    // Which digit a picture is for is not for this window to guess: the parent drops it on one.
-    say(u"Trascina " + QFileInfo(file).fileName()
-        + u" sulla riga del numero a cui è destinata, o usa «Scegli una foto…».");
+    ui->cutPanel->showPicture(
+        file, QFileInfo(file).fileName() + u": scegli per quale numero è, poi «Usa questa foto».");
+    say(QStringLiteral("Per quale numero è questa foto?"));
 }
 
 bool FamilyWindow::eventFilter(QObject *watched, QEvent *event)

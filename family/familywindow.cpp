@@ -143,6 +143,7 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     connect(ui->cutPanel, &CutPanel::listenTo, this,
         [this](const std::vector<qint16> &piece) { m_sound.play(piece); });
     connect(ui->cutPanel, &CutPanel::keepPiece, this, &FamilyWindow::keepPiece);
+    connect(ui->cutPanel, &CutPanel::keepPhoto, this, &FamilyWindow::usePhoto);
     connect(ui->cutPanel, &CutPanel::said, this, &FamilyWindow::say);
     // The lock's choice makes way while a sound is cut, so that the window fits a laptop's screen.
     connect(ui->cutPanel, &CutPanel::visibilityChanged, this, [this](bool cutting) {

@@ -380,6 +380,16 @@ void TestVoiceMessage::dropped()
     QTest::mouseClick(button("keepPart"), Qt::LeftButton);
     QTRY_VERIFY(status().startsWith(u"Fatto"));
     QVERIFY(QFile::exists(familyFile(QStringLiteral("2.wav"))));
+    // A photo handed over likewise.
+    QImage photo(40, 30, QImage::Format_RGB32);
+    photo.fill(Qt::red);
+    QVERIFY(photo.save(here(QStringLiteral("handed.png"))));
+    m_window->open(here(QStringLiteral("handed.png")));
+    QVERIFY(!button("keepPart")->isEnabled());
+    panel()->findChild<QComboBox *>()->setCurrentIndex(6);
+    QTest::mouseClick(button("keepPart"), Qt::LeftButton);
+    QTRY_VERIFY(status().startsWith(u"Fatto: la foto"));
+    QVERIFY(QFile::exists(familyFile(QStringLiteral("5@2x.jpg"))));
 }
 
 namespace {

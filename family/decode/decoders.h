@@ -2,6 +2,7 @@
 
 #include "pcm.h"
 
+#include <dlfcn.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,13 @@ struct Picture
     int height = 0;
     std::vector<uint8_t> rgb;
 };
+
+// F, the function NAME of the library LIBRARY opened with dlopen; false where either is missing.
+template<typename F> bool take(void *library, const char *name, F &f)
+{
+    f = library ? reinterpret_cast<F>(dlsym(library, name)) : nullptr;
+    return f != nullptr;
+}
 
 // libsndfile: WAV of any kind, FLAC, Ogg Vorbis and Opus, MP3. The file is FD, read from its start.
 Result withSndfile(int fd, std::unique_ptr<Mono> &sound);

@@ -45,12 +45,6 @@ struct Ffmpeg
 };
 Ffmpeg ff {};
 
-template<typename F> bool take(void *lib, const char *name, F &f)
-{
-    f = lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
-    return f != nullptr;
-}
-
 int readFd(void *opaque, uint8_t *buffer, int size)
 {
     const ssize_t n = read(*static_cast<int *>(opaque), buffer, size_t(size));

@@ -26,12 +26,6 @@ struct Heif
 };
 Heif lib {};
 
-template<typename F> bool take(void *handle, const char *name, F &f)
-{
-    f = handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
-    return f != nullptr;
-}
-
 // A phone's photo, however large, as a few hundred thousand bytes at most.
 constexpr long largestFile = 64L << 20;
 } // namespace
