@@ -405,6 +405,8 @@ quint32 be32(const QByteArray &b, qsizetype at)
 bool turnQuarter(const QString &file)
 {
     QByteArray b = contentOf(file);
+    if (b.size() < 64 || be32(b, 0) + 12 > quint32(b.size()))
+        return false;
     qsizetype meta = be32(b, 0), iprp = -1, ipco = -1, ipma = -1, iloc = -1;
     for (qsizetype at = meta + 12; at < meta + be32(b, meta);) {
         const QByteArray type = b.mid(at + 4, 4);
