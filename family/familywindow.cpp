@@ -155,8 +155,13 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     setFocus();
 }
 
-// A microphone still open is closed by the sound thread when it ends.
-FamilyWindow::~FamilyWindow() = default;
+// A microphone still open is closed by the sound thread when it ends. From Qt 6.8 on, QWidget's
+// own destructor hides the children, after this window's members are gone: the panel must not
+// tell the window then.
+FamilyWindow::~FamilyWindow()
+{
+    disconnect(ui->cutPanel, nullptr, this, nullptr);
+}
 
 void FamilyWindow::showEvent(QShowEvent *event)
 {
