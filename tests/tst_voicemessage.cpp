@@ -1,7 +1,6 @@
-// A voice message from far away as a digit's word, in-process: files of every kind a phone or a
-// messenger sends are made here from the installed "sette" with Debian's own tools, handed to the
-// parent's window as the dialog or a drop hands them over, cut in its panel by the mouse, and kept.
-// What is checked is what the child would hear: the family's 7.wav.
+// A voice message from far away as a digit's word, in-process: every kind of file a phone sends,
+// made here from the installed "sette" with Debian's tools, handed to the parent's window as the
+// dialog or a drop does, cut in its panel by the mouse, kept; checked as the child hears 7.wav.
 #include "diskaudio.h"
 #include "family/cutpanel.h"
 #include "family/cutview.h"
@@ -9,16 +8,16 @@
 #include "family/familywindow.h"
 #include "family/voice.h"
 #include "lesson/sound.h"
+#include "phonefiles.h"
 #include "testkit.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QMimeData>
-#include <QProcess>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
-#include <QtEndian>
 #include <sys/stat.h>
 
 using namespace testkit;
@@ -67,12 +66,8 @@ private:
 
 void TestVoiceMessage::make(const QString &program, const QStringList &arguments)
 {
-    QProcess tool;
-    tool.start(program, arguments);
-    QVERIFY2(tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit
-            && tool.exitCode() == 0,
-        qPrintable(program + u' ' + arguments.join(u' ') + u": "
-            + QString::fromLocal8Bit(tool.readAllStandardError())));
+    const QString failed = runTool(program, arguments);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
 void TestVoiceMessage::initTestCase()
@@ -85,17 +80,13 @@ void TestVoiceMessage::initTestCase()
     // The word on the right channel alone, the left one silent: a mix that drops a channel loses
     // it.
     make(QStringLiteral("sox"),
-        { sette, here(QStringLiteral("right.wav")), QStringLiteral("rate"), QStringLiteral("48000"),
-            QStringLiteral("remix"), QStringLiteral("0"), QStringLiteral("1") });
+        QStringList { sette, here(QStringLiteral("right.wav")) } + args("rate 48000 remix 0 1"));
     // "uno", "due", "sette" with pauses between, as a message is said.
-    const QString one = builtMedia() + u"/1.wav", two = builtMedia() + u"/2.wav";
+    const QString pause = here(QStringLiteral("pause.wav"));
     make(QStringLiteral("sox"),
-        { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
-            QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"),
-            here(QStringLiteral("pause.wav")), QStringLiteral("trim"), QStringLiteral("0"),
-            QStringLiteral("0.6") });
+        args("-n -r 22050 -c 1 -b 16") + QStringList { pause } + args("trim 0 0.6"));
     make(QStringLiteral("sox"),
-        { one, here(QStringLiteral("pause.wav")), two, here(QStringLiteral("pause.wav")), sette,
+        { builtMedia() + u"/1.wav", pause, builtMedia() + u"/2.wav", pause, sette,
             here(QStringLiteral("three.wav")) });
     qputenv("NUMERI_DECODER", NUMERI_DECODER);
 }
@@ -148,28 +139,20 @@ void TestVoiceMessage::formats_data()
     const auto sox = [](const char *name, QStringList options) {
         QTest::newRow(name) << QString::fromLatin1(name) << QStringLiteral("sox") << options;
     };
-    sox("8bit.wav",
-        { QStringLiteral("-r"), QStringLiteral("11025"), QStringLiteral("-b"), QStringLiteral("8"),
-            QStringLiteral("-e"), QStringLiteral("unsigned") });
-    sox("16bit.wav",
-        { QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-b"),
-            QStringLiteral("16") });
-    sox("24bit.wav",
-        { QStringLiteral("-r"), QStringLiteral("96000"), QStringLiteral("-b"),
-            QStringLiteral("24") });
-    sox("32bit.wav",
-        { QStringLiteral("-b"), QStringLiteral("32"), QStringLiteral("-e"),
-            QStringLiteral("signed") });
-    sox("float.wav", { QStringLiteral("-e"), QStringLiteral("floating-point") });
+    sox("8bit.wav", args("-r 11025 -b 8 -e unsigned"));
+    sox("16bit.wav", args("-r 44100 -b 16"));
+    sox("24bit.wav", args("-r 96000 -b 24"));
+    sox("32bit.wav", args("-b 32 -e signed"));
+    sox("float.wav", args("-e floating-point"));
     sox("voice.flac", {});
     const auto ffmpeg = [](const char *name, QStringList options) {
         QTest::newRow(name) << QString::fromLatin1(name) << QStringLiteral("ffmpeg") << options;
     };
-    ffmpeg("voice.ogg", { QStringLiteral("-c:a"), QStringLiteral("libvorbis") });
-    ffmpeg("whatsapp.opus", { QStringLiteral("-c:a"), QStringLiteral("libopus") });
-    ffmpeg("telegram.oga", { QStringLiteral("-c:a"), QStringLiteral("libopus") });
-    ffmpeg("recorder.mp3", { QStringLiteral("-c:a"), QStringLiteral("libmp3lame") });
-    ffmpeg("memo.m4a", { QStringLiteral("-c:a"), QStringLiteral("aac") });
+    ffmpeg("voice.ogg", args("-c:a libvorbis"));
+    ffmpeg("whatsapp.opus", args("-c:a libopus"));
+    ffmpeg("telegram.oga", args("-c:a libopus"));
+    ffmpeg("recorder.mp3", args("-c:a libmp3lame"));
+    ffmpeg("memo.m4a", args("-c:a aac"));
     // AMR has no encoder in Debian's FFmpeg; GStreamer's, through opencore, writes its frames.
     QTest::newRow("phone.amr") << QStringLiteral("phone.amr") << QStringLiteral("amr")
                                << QStringList();
@@ -187,26 +170,10 @@ void TestVoiceMessage::formats()
         make(program, QStringList { source } + options + QStringList { made });
     } else if (program == u"ffmpeg") {
         make(program,
-            QStringList { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                QStringLiteral("-i"), source }
-                + options + QStringList { made });
+            args("-v error -y -i") + QStringList { source } + options + QStringList { made });
     } else {
-        const QString frames = here(QStringLiteral("frames.amr"));
-        make(QStringLiteral("gst-launch-1.0"),
-            { QStringLiteral("-q"), QStringLiteral("filesrc"), u"location=" + source,
-                QStringLiteral("!"), QStringLiteral("wavparse"), QStringLiteral("!"),
-                QStringLiteral("audioconvert"), QStringLiteral("!"),
-                QStringLiteral("audioresample"), QStringLiteral("!"),
-                QStringLiteral("audio/x-raw,rate=8000,channels=1"), QStringLiteral("!"),
-                QStringLiteral("amrnbenc"), QStringLiteral("!"), QStringLiteral("filesink"),
-                u"location=" + frames });
-        const QString amr = here(QStringLiteral("phone.amr"));
-        QVERIFY(write(amr, "#!AMR\n" + contentOf(frames)));
-        if (name != u"phone.amr")
-            make(QStringLiteral("ffmpeg"),
-                { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                    QStringLiteral("-i"), amr, QStringLiteral("-c"), QStringLiteral("copy"),
-                    made });
+        const QString failed = amr(source, made, here(QStringLiteral("frames.amr")));
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
     use(made);
     keep();
@@ -266,25 +233,21 @@ void TestVoiceMessage::broken()
     const QString file = here(name);
     QFile::remove(file);
     const QString sette = builtMedia() + u"/7.wav";
-    const QStringList ffmpeg = { QStringLiteral("-v"), QStringLiteral("error"),
-        QStringLiteral("-y"), QStringLiteral("-i"), sette };
-    if (bytes == "fifo") {
+    const QStringList ffmpeg = args("-v error -y -i") + QStringList { sette };
+    if (bytes == "fifo")
         QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    } else if (bytes == "crop" || bytes == "missing") {
-        make(QStringLiteral("ffmpeg"), ffmpeg + QStringList { file });
-        if (bytes == "crop")
-            QVERIFY(write(file, contentOf(file).left(contentOf(file).size() / 2)));
-        else
-            qputenv("NUMERI_LIBAVFORMAT", "libavformat-not-installed.so");
-    } else if (bytes == "silence") {
-        QVERIFY(write(file, family::wavFile(std::vector<qint16>(2 * lesson::playRate, 0))));
-    } else if (bytes == "sette" || bytes == "full") {
-        make(QStringLiteral("ffmpeg"), ffmpeg + QStringList { file });
-    } else if (bytes == "device") {
+    else if (bytes == "device")
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
-    } else {
+    else if (bytes == "silence")
+        QVERIFY(write(file, family::wavFile(std::vector<qint16>(2 * lesson::playRate, 0))));
+    else if (bytes == "crop" || bytes == "missing" || bytes == "sette" || bytes == "full")
+        make(QStringLiteral("ffmpeg"), ffmpeg + QStringList { file });
+    else
         QVERIFY(write(file, bytes));
-    }
+    if (bytes == "crop")
+        QVERIFY(write(file, contentOf(file).left(contentOf(file).size() / 2)));
+    if (bytes == "missing")
+        qputenv("NUMERI_LIBAVFORMAT", "libavformat-not-installed.so");
     if (!decoder.isEmpty()) {
         const QString script = here(QStringLiteral("decoder"));
         QVERIFY(write(script, "#!/bin/sh\n" + decoder.toUtf8() + '\n'));
@@ -318,9 +281,7 @@ void TestVoiceMessage::cutting()
 {
     const QString message = here(QStringLiteral("nonna.opus"));
     make(QStringLiteral("ffmpeg"),
-        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-i"),
-            here(QStringLiteral("three.wav")), QStringLiteral("-ar"), QStringLiteral("48000"),
-            message });
+        args("-v error -y -i") + QStringList { here(QStringLiteral("three.wav")), message });
     use(message);
     family::CutView *view = panel()->findChild<family::CutView *>();
     const std::vector<qint16> whole = view->sound();
@@ -392,61 +353,6 @@ void TestVoiceMessage::dropped()
     QVERIFY(QFile::exists(familyFile(QStringLiteral("5@2x.jpg"))));
 }
 
-namespace {
-quint32 be32(const QByteArray &b, qsizetype at)
-{
-    return qFromBigEndian<quint32>(b.constData() + at);
-}
-
-// The HEIF file FILE as a phone held upright writes it: the picture stored lying, with an irot
-// property that turns it a quarter anticlockwise to show. libheif's encoder writes none, so one is
-// put in: a box in ipco, its association with the one picture in ipma, the sizes of the boxes
-// around them, and iloc's offsets into mdat, which now begins 10 bytes later.
-bool turnQuarter(const QString &file)
-{
-    QByteArray b = contentOf(file);
-    if (b.size() < 64 || be32(b, 0) + 12 > quint32(b.size()))
-        return false;
-    qsizetype meta = be32(b, 0), iprp = -1, ipco = -1, ipma = -1, iloc = -1;
-    for (qsizetype at = meta + 12; at < meta + be32(b, meta);) {
-        const QByteArray type = b.mid(at + 4, 4);
-        if (type == "iloc")
-            iloc = at;
-        if (type == "iprp") {
-            iprp = at;
-            ipco = at + 8;
-            ipma = ipco + be32(b, ipco);
-        }
-        at += type == "iprp" ? 8 : be32(b, at);
-        if (type == "iprp")
-            at = ipma + be32(b, ipma);
-    }
-    if (iprp < 0 || iloc < 0 || b[iloc + 8] != 0 || b[ipma + 8] != 0 || be32(b, ipma + 12) != 1)
-        return false; // not the simple file libheif 1.15 writes
-    int properties = 0;
-    for (qsizetype at = ipco + 8; at < ipco + be32(b, ipco); at += be32(b, at))
-        ++properties;
-    const auto grow = [&b](qsizetype box, int by) {
-        qToBigEndian<quint32>(be32(b, box) + quint32(by), b.data() + box);
-    };
-    // iloc version 0: offset, length and base offset sizes, then one item of one extent.
-    const int offsetSize = quint8(b[iloc + 12]) >> 4, baseSize = quint8(b[iloc + 13]) >> 4;
-    if (offsetSize != 4 && baseSize != 4)
-        return false;
-    const qsizetype field = iloc + 16 + 2 + 2 + (baseSize == 4 ? 0 : baseSize + 2);
-    qToBigEndian<quint32>(be32(b, field) + 10, b.data() + field);
-    const qsizetype entry = ipma + 16; // item 1: its ID (2 bytes), count, associations
-    b[entry + 2] = char(b[entry + 2] + 1);
-    b.insert(entry + 3 + quint8(b[entry + 2]) - 1, char(0x80 | (properties + 1)));
-    grow(ipma, 1);
-    b.insert(ipco + be32(b, ipco), QByteArray("\0\0\0\x09irot\x01", 9));
-    grow(ipco, 9);
-    grow(iprp, 10);
-    grow(meta, 10);
-    return write(file, b);
-}
-} // namespace
-
 // A photo in each format phones keep, made from a picture stored lying that shows red above and
 // blue below when turned as its file says. Faults: HEIC's or AVIF's rotation ignored; JPEG's
 // EXIF orientation ignored; a format the window hands to no reader.
@@ -465,9 +371,7 @@ void TestVoiceMessage::pictures()
     QFETCH(QString, name);
     QImage upright(300, 400, QImage::Format_RGB32);
     upright.fill(Qt::blue);
-    for (int y = 0; y < 200; ++y)
-        for (int x = 0; x < 300; ++x)
-            upright.setPixel(x, y, qRgb(255, 0, 0));
+    QPainter(&upright).fillRect(0, 0, 300, 200, Qt::red);
     const QImage lying = upright.transformed(QTransform().rotate(90));
     const QString file = here(name);
     if (name.endsWith(u".jpg")) {
@@ -477,8 +381,8 @@ void TestVoiceMessage::pictures()
     } else {
         QVERIFY(lying.save(here(QStringLiteral("lying.png"))));
         make(QStringLiteral("heif-enc"),
-            { QStringLiteral("-q"), QStringLiteral("90"), here(QStringLiteral("lying.png")),
-                QStringLiteral("-o"), file });
+            args("-q 90")
+                + QStringList { here(QStringLiteral("lying.png")), QStringLiteral("-o"), file });
         QVERIFY(turnQuarter(file));
     }
     m_window->usePhoto(7, file);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Files as phones and messengers make them, made at test time with Debian's own tools.
+namespace testkit {
+
+// A tool's arguments written as on a command line, none with a space in it.
+inline QStringList args(const char *line)
+{
+    return QString::fromLatin1(line).split(u' ');
+}
+
+// Runs PROGRAM; empty where it ended well, else what it said.
+QString runTool(const QString &program, const QStringList &arguments);
+
+// MADE (.amr, or .3gp holding the same) from the WAV file SOURCE, by GStreamer's AMR encoder:
+// Debian's FFmpeg has none. FRAMES is a file it may write. Empty where done, else what failed.
+QString amr(const QString &source, const QString &made, const QString &frames);
+
+// The HEIF file FILE as a phone held upright writes it, see phonefiles.cpp; false where FILE is
+// not the simple file libheif's encoder writes.
+bool turnQuarter(const QString &file);
+
+} // namespace testkit
