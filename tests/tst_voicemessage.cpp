@@ -12,6 +12,7 @@
 #include "testkit.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
@@ -318,12 +319,11 @@ void TestVoiceMessage::cutting()
 // A file dropped on a row goes to that digit's cutting; one handed to the program asks which digit.
 void TestVoiceMessage::dropped()
 {
-    const QString sound = here(QStringLiteral("right.wav"));
     QWidget *row = m_window->findChildren<QPushButton *>(QStringLiteral("chooseSound"))
                        .at(4)
                        ->parentWidget();
     QMimeData data;
-    data.setUrls({ QUrl::fromLocalFile(sound) });
+    data.setUrls({ QUrl::fromLocalFile(here(QStringLiteral("right.wav"))) });
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
     QApplication::sendEvent(row, &enter);
     QVERIFY(enter.isAccepted());
