@@ -284,7 +284,6 @@ void TestVoiceMessage::cutting()
         args("-v error -y -i") + QStringList { here(QStringLiteral("three.wav")), message });
     use(message);
     family::CutView *view = panel()->findChild<family::CutView *>();
-    const std::vector<qint16> whole = view->sound();
     // "sette" begins after "uno", "due" and two pauses of 0.6 s.
     const size_t third = pcm(builtMedia() + u"/1.wav").size() + pcm(builtMedia() + u"/2.wav").size()
         + size_t(1.2 * lesson::playRate);
@@ -306,8 +305,12 @@ void TestVoiceMessage::cutting()
 
     QTest::mouseClick(button("listenPart"), Qt::LeftButton);
     const std::vector<qint16> piece = panel()->piece();
+    // Its loud part: silence matches anywhere (slowly); SDL 3 keeps a stream's last samples back.
+    const auto isLoud = [](qint16 sample) { return std::abs(sample) > 200; };
+    const std::vector<qint16> loud(std::find_if(piece.begin(), piece.end(), isLoud),
+        std::find_if(piece.rbegin(), piece.rend(), isLoud).base());
     QTRY_COMPARE_WITH_TIMEOUT(
-        timesHeard(contentOf(here(QStringLiteral("speaker.raw"))), piece), 1, 5000);
+        timesHeard(contentOf(here(QStringLiteral("speaker.raw"))), loud), 1, 5000);
     panel()->findChild<QComboBox *>()->setCurrentIndex(8); // the 7
     keep();
     const std::vector<qint16> saved = pcm(familyFile(QStringLiteral("7.wav")));
@@ -358,11 +361,9 @@ void TestVoiceMessage::dropped()
 void TestVoiceMessage::pictures_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("jpeg") << "phone.jpg";
-    QTest::newRow("png") << "upright.png";
-    QTest::newRow("webp") << "shared.webp";
-    QTest::newRow("heic") << "iphone.heic";
-    QTest::newRow("avif") << "photo.avif";
+    for (const char *name :
+        { "phone.jpg", "upright.png", "shared.webp", "iphone.heic", "photo.avif" })
+        QTest::newRow(name) << QString::fromLatin1(name);
 }
 
 void TestVoiceMessage::pictures()
