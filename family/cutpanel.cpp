@@ -1,10 +1,16 @@
 #include "family/cutpanel.h"
 
+#include "family/familywindow.h"
 #include "family/italian.h"
 #include "lesson/wav.h"
 #include "ui_cutpanel.h"
 
 namespace family {
+
+namespace {
+const QString nothingMarked
+    = QStringLiteral("Fra le maniglie non c'è nessun suono: spostale sulla parola.");
+} // namespace
 
 CutPanel::CutPanel(QWidget *parent)
     : QGroupBox(parent)
@@ -25,8 +31,7 @@ CutPanel::CutPanel(QWidget *parent)
     connect(m_ui->listenPart, &QPushButton::clicked, this, [this] {
         const std::vector<qint16> part = piece();
         if (part.empty())
-            Q_EMIT said(
-                QStringLiteral("Fra le maniglie non c'è nessun suono: spostale sulla parola."));
+            Q_EMIT said(nothingMarked);
         else
             Q_EMIT listenTo(part);
     });
@@ -38,8 +43,7 @@ CutPanel::CutPanel(QWidget *parent)
         }
         const std::vector<qint16> part = piece();
         if (part.empty())
-            Q_EMIT said(QStringLiteral("Fra le maniglie non c'è nessun suono: spostale sulla "
-                                       "parola. Non è cambiato niente."));
+            Q_EMIT said(nothingMarked + nothingChanged());
         else
             Q_EMIT keepPiece(digit(), part);
     });

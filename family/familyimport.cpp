@@ -72,7 +72,7 @@ void FamilyWindow::usePhoto(int digit, const QString &source)
     say(u"Preparo la foto " + ofTheDigit(digit) + u"…");
     if (readByDecoder(source)) {
         m_pictureFor = digit;
-        m_reading = QFileInfo(source).fileName();
+        m_pictureName = QFileInfo(source).fileName();
         m_pictures->readPicture(source, photoDecodeSize());
         return;
     }

@@ -135,7 +135,7 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
         });
     });
     connect(m_pictures, &Decoding::failed, this, [this](const QString &why) {
-        say(u"Non riesco ad aprire " + m_reading + u" (" + why + u")." + nothingChanged());
+        say(u"Non riesco ad aprire " + m_pictureName + u" (" + why + u")." + nothingChanged());
     });
     connect(m_decoding, &Decoding::failed, this, [this](const QString &why) {
         say(u"Non riesco a usare " + m_reading + u": " + why + u'.' + nothingChanged());

@@ -102,6 +102,7 @@ private:
     Decoding *m_decoding;
     Decoding *m_pictures;
     int m_pictureFor = -1; // the digit the picture being read is for
+    QString m_pictureName; // its name: a sound may be read meanwhile
     int m_readingFor = -1; // the digit the sound file being read is for
     QString m_reading; // its name
     QString m_installed;
