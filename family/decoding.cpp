@@ -1,6 +1,6 @@
 #include "family/decoding.h"
 
-#include "family/decode/pcm.h"
+#include "decoder/pcm.h"
 
 #include <QCoreApplication>
 #include <QtEndian>
