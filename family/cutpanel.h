@@ -43,8 +43,12 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Shows the closer strip where the marked part is narrow on the whole, fitted around it.
+    void arrange();
+
     std::unique_ptr<Ui::CutPanel> m_ui;
     QString m_picture; // the picture shown instead of a sound, where one is
 };

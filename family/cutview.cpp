@@ -18,6 +18,7 @@ constexpr qint64 keyStep = lesson::playRate / 50; // 20 ms
 
 CutView::CutView(QWidget *parent)
     : QWidget(parent)
+    , m_samples(std::make_shared<const std::vector<qint16>>())
 {
     setFocusPolicy(Qt::StrongFocus);
     setMinimumHeight(70);
@@ -29,29 +30,55 @@ CutView::CutView(QWidget *parent)
 
 void CutView::setSound(const std::vector<qint16> &samples, Span marked)
 {
-    m_samples = samples;
+    m_samples = std::make_shared<const std::vector<qint16>>(samples);
     m_marked = marked;
+    m_shown = { 0, samples.size() };
+    m_lens = {};
     m_dragged = Handle::None;
     measure();
     update();
 }
 
+void CutView::lookAt(const CutView &whole, Span shown)
+{
+    const bool redraw = m_samples != whole.m_samples || m_shown != shown;
+    m_samples = whole.m_samples;
+    m_marked = whole.m_marked;
+    m_shown = shown;
+    if (redraw)
+        measure();
+    update();
+}
+
+void CutView::setMarked(Span marked)
+{
+    m_marked = marked;
+    update();
+}
+
+void CutView::setLens(Span lens)
+{
+    m_lens = lens;
+    update();
+}
+
 int CutView::xOf(size_t at) const
 {
-    const int width = std::max(1, this->width() - 2 * margin);
-    return margin + int(m_samples.empty() ? 0 : qint64(at) * width / qint64(m_samples.size()));
+    const qint64 width = std::max(1, this->width() - 2 * margin);
+    const qint64 length = std::max<qint64>(1, qint64(m_shown.end) - qint64(m_shown.begin));
+    return margin + int((qint64(at) - qint64(m_shown.begin)) * width / length);
 }
 
 size_t CutView::sampleAt(int x) const
 {
     const int width = std::max(1, this->width() - 2 * margin);
-    const qint64 at = qint64(std::clamp(x - margin, 0, width)) * qint64(m_samples.size()) / width;
-    return size_t(at);
+    const qint64 length = qint64(m_shown.end) - qint64(m_shown.begin);
+    return m_shown.begin + size_t(qint64(std::clamp(x - margin, 0, width)) * length / width);
 }
 
 void CutView::move(Handle handle, qint64 at)
 {
-    const qint64 total = qint64(m_samples.size());
+    const qint64 total = qint64(m_samples->size());
     if (handle == Handle::Begin)
         m_marked.begin = size_t(std::clamp<qint64>(at, 0, qint64(m_marked.end) - shortest));
     else if (handle == Handle::End)
@@ -64,14 +91,17 @@ void CutView::measure()
 {
     const int width = std::max(1, this->width() - 2 * margin);
     m_columns.assign(size_t(width), { 0, 0 });
-    if (m_samples.empty())
+    const std::vector<qint16> &samples = *m_samples;
+    const size_t end = std::min(m_shown.end, samples.size());
+    if (m_shown.begin >= end)
         return;
+    const qint64 length = qint64(end - m_shown.begin);
     for (int x = 0; x < width; ++x) {
-        const size_t from = size_t(qint64(x) * qint64(m_samples.size()) / width);
+        const size_t from = m_shown.begin + size_t(qint64(x) * length / width);
         const size_t to
-            = std::max(from + 1, size_t(qint64(x + 1) * qint64(m_samples.size()) / width));
-        const auto [low, high] = std::minmax_element(m_samples.begin() + qsizetype(from),
-            m_samples.begin() + qsizetype(std::min(to, m_samples.size())));
+            = std::max(from + 1, m_shown.begin + size_t(qint64(x + 1) * length / width));
+        const auto [low, high] = std::minmax_element(
+            samples.begin() + qsizetype(from), samples.begin() + qsizetype(std::min(to, end)));
         m_columns[size_t(x)] = { *low, *high };
     }
 }
@@ -86,7 +116,7 @@ void CutView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
-    if (m_samples.empty())
+    if (m_samples->empty())
         return;
     const int begin = xOf(m_marked.begin), end = xOf(m_marked.end);
     painter.fillRect(QRect(QPoint(begin, 0), QPoint(end, height() - 1)),
@@ -106,6 +136,11 @@ void CutView::paintEvent(QPaintEvent *)
         painter.fillRect(x - 4, 0, 9, 10, palette().text());
         painter.fillRect(x - 4, height() - 10, 9, 10, palette().text());
     }
+    if (m_lens.end > m_lens.begin) {
+        painter.setPen(QPen(palette().text().color(), 1, Qt::DashLine));
+        painter.drawRect(
+            QRect(QPoint(xOf(m_lens.begin), 1), QPoint(xOf(m_lens.end), height() - 2)));
+    }
     if (hasFocus()) {
         painter.setPen(QPen(palette().highlight().color(), 1, Qt::DotLine));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
@@ -114,7 +149,7 @@ void CutView::paintEvent(QPaintEvent *)
 
 void CutView::mousePressEvent(QMouseEvent *event)
 {
-    if (m_samples.empty() || event->button() != Qt::LeftButton)
+    if (m_samples->empty() || event->button() != Qt::LeftButton)
         return;
     const int x = event->position().toPoint().x();
     const int toBegin = std::abs(x - xOf(m_marked.begin)), toEnd = std::abs(x - xOf(m_marked.end));
@@ -133,13 +168,16 @@ void CutView::mouseMoveEvent(QMouseEvent *event)
 
 void CutView::mouseReleaseEvent(QMouseEvent *)
 {
+    if (m_dragged == Handle::None)
+        return;
     m_dragged = Handle::None;
+    Q_EMIT dropped();
 }
 
 void CutView::keyPressEvent(QKeyEvent *event)
 {
     const int direction = event->key() == Qt::Key_Left ? -1 : event->key() == Qt::Key_Right ? 1 : 0;
-    if (direction == 0 || m_samples.empty()) {
+    if (direction == 0 || m_samples->empty()) {
         QWidget::keyPressEvent(event);
         return;
     }
