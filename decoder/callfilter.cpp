@@ -73,8 +73,7 @@ bool filterCalls()
     // The leak check at exit: a tracer sharing its memory, which stops the threads and reads
     // their registers, and the process's own maps and threads from /proc. In that build alone.
     f.allow("clone", SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_VM, CLONE_VM));
-    for (const char *call :
-        { "ptrace", "wait4", "getppid", "prctl", "getdents", "getdents64", "sched_yield" })
+    for (const char *call : { "ptrace", "wait4", "getppid", "prctl", "getdents", "getdents64" })
         f.allow(call);
     constexpr scmp_datum_t writing = O_ACCMODE | O_CREAT | O_TRUNC | (O_TMPFILE & ~O_DIRECTORY);
     f.allow("open", SCMP_A1(SCMP_CMP_MASKED_EQ, writing, O_RDONLY));
