@@ -54,9 +54,12 @@ void fit(Picture &picture, int width, int height);
 // Whether FD's first bytes are those of a format that only FFmpeg reads here (MP4, 3GP, AMR).
 bool onlyFfmpegReads(int fd);
 
-// Takes from this process whatever goes beyond reading the files it holds open: no file opened
-// anew, none written, no memory or time past a bound. False where the kernel could not shut the
-// file system away (a kernel without Landlock); the bounds stand all the same.
+// Takes from this process whatever goes beyond reading the files it holds open and writing to
+// those it was given: no file opened anew, no socket, no other process, no memory or time past a
+// bound. False where the kernel would not take the system-call filter; Landlock, where the kernel
+// has it, is a second wall.
 bool confine();
+// The system-call filter alone; see callfilter.cpp.
+bool filterCalls();
 
 } // namespace decode

@@ -27,6 +27,12 @@ int refuse(const char *why)
     return 1;
 }
 
+// Where the walls cannot be put up, no file from outside is read at all.
+int unconfined()
+{
+    return refuse("il sistema non mi lascia leggere il file in un recinto sicuro");
+}
+
 int missing(const std::string &package)
 {
     std::fprintf(stderr, "%s\n", package.c_str());
@@ -60,7 +66,8 @@ int picture(int fd, int width, int height)
 {
     std::string package;
     const bool heif = decode::loadHeif(&package);
-    decode::confine();
+    if (!decode::confine())
+        return unconfined();
     if (!heif)
         return missing(package);
     decode::Picture photo;
@@ -101,7 +108,8 @@ int main(int argc, char *argv[])
     // FFmpeg is loaded before the door closes, where it is there; libsndfile is already in.
     std::string package;
     const bool ffmpeg = decode::loadFfmpeg(&package);
-    decode::confine();
+    if (!decode::confine())
+        return unconfined();
 
     std::unique_ptr<decode::Mono> sound;
     decode::Result result = decode::withSndfile(fd, sound);

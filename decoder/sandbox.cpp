@@ -1,6 +1,7 @@
 #include "decoders.h"
 
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <linux/landlock.h>
 #include <sys/prctl.h>
@@ -16,6 +17,54 @@ void limit(int resource, rlim_t value)
     const rlimit bound { value, value };
     setrlimit(resource, &bound);
 }
+
+// Landlock: every kind of file access, TCP port and scope this kernel can refuse, refused, with no
+// exception. The system-call filter refuses all of it too; this is the second wall, where the
+// kernel has it. Debian 12's headers name neither the network nor the scopes: their values are
+// the kernel's own, and the ruleset's layout is that of the kernels that have them, whose fields
+// an older kernel takes as long as those it does not know are zero.
+struct Ruleset
+{
+    uint64_t fs = 0;
+    uint64_t net = 0;
+    uint64_t scoped = 0;
+};
+constexpr uint64_t fsTruncate = 1ULL << 14; // ABI 3
+constexpr uint64_t fsDeviceIoctl = 1ULL << 15; // ABI 5
+constexpr uint64_t netBindTcp = 1ULL << 0, netConnectTcp = 1ULL << 1; // ABI 4
+constexpr uint64_t scopeAbstractUnix = 1ULL << 0, scopeSignal = 1ULL << 1; // ABI 6
+
+void wallOff()
+{
+    const long abi
+        = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1)
+        return;
+    Ruleset rules;
+    rules.fs = (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1;
+    if (abi >= 2)
+        rules.fs |= LANDLOCK_ACCESS_FS_REFER;
+    if (abi >= 3)
+        rules.fs |= fsTruncate;
+    if (abi >= 4)
+        rules.net = netBindTcp | netConnectTcp;
+    if (abi >= 5)
+        rules.fs |= fsDeviceIoctl;
+    if (abi >= 6)
+        rules.scoped = scopeAbstractUnix | scopeSignal;
+    const long ruleset = syscall(SYS_landlock_create_ruleset, &rules, sizeof rules, 0);
+    if (ruleset < 0)
+        return;
+#ifdef __SANITIZE_ADDRESS__
+    // The leak check at exit reads this process's threads from /proc: in that build alone.
+    landlock_path_beneath_attr proc { LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR,
+        open("/proc", O_PATH | O_CLOEXEC) };
+    syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &proc, 0);
+    close(proc.parent_fd);
+#endif
+    syscall(SYS_landlock_restrict_self, ruleset, 0);
+    close(int(ruleset));
+}
 } // namespace
 
 bool confine()
@@ -30,30 +79,8 @@ bool confine()
     std::signal(SIGXFSZ, SIG_IGN); // a write to a file fails, rather than ending it
     limit(RLIMIT_CORE, 0);
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    // Landlock: every kind of file access this kernel can refuse, refused, with no exception.
-    const long abi
-        = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
-    if (abi < 1)
-        return false;
-    landlock_ruleset_attr rules {};
-    rules.handled_access_fs = (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1;
-    if (abi >= 2)
-        rules.handled_access_fs |= LANDLOCK_ACCESS_FS_REFER;
-    if (abi >= 3)
-        rules.handled_access_fs |= 1ULL << 14; // truncating a file, unnamed in older headers
-    const long ruleset = syscall(SYS_landlock_create_ruleset, &rules, sizeof rules, 0);
-    if (ruleset < 0)
-        return false;
-#ifdef __SANITIZE_ADDRESS__
-    // The leak check at exit reads this process's threads from /proc: in that build alone.
-    landlock_path_beneath_attr proc { LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR,
-        open("/proc", O_PATH | O_CLOEXEC) };
-    syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &proc, 0);
-    close(proc.parent_fd);
-#endif
-    const bool done = syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
-    close(int(ruleset));
-    return done;
+    wallOff();
+    return filterCalls();
 }
 
 } // namespace decode
