@@ -320,7 +320,7 @@ void TestFamily::photo()
     QVERIFY(room >= 0 || family::photoFiles(source, &plainFile, &twiceFile, &reason));
 
     withRoom(rlim_t(room < 0 ? (plainFile.size() + twiceFile.size()) / 2 : room), [&] {
-        m_window->usePhoto(6, source);
+        m_window->import().usePhoto(6, source);
         QTRY_VERIFY(!status().endsWith(u'…'));
     });
     if (!plain.isValid()) {

@@ -118,8 +118,8 @@ void TestVoiceMessage::cleanup()
 
 void TestVoiceMessage::use(const QString &file)
 {
-    m_window->useSound(7, file);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window->decoding().busy(), 20000);
+    m_window->import().useSound(7, file);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->import().decoding().busy(), 20000);
 }
 
 void TestVoiceMessage::keep()
@@ -253,7 +253,7 @@ void TestVoiceMessage::broken()
         QVERIFY(write(script, "#!/bin/sh\n" + decoder.toUtf8() + '\n'));
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
         qputenv("NUMERI_DECODER", QFile::encodeName(script));
-        m_window->decoding().setTimeLimit(std::chrono::milliseconds(800));
+        m_window->import().decoding().setTimeLimit(std::chrono::milliseconds(800));
     }
     QElapsedTimer answered;
     answered.start();
@@ -385,7 +385,7 @@ void TestVoiceMessage::pictures()
                 + QStringList { here(QStringLiteral("lying.png")), QStringLiteral("-o"), file });
         QVERIFY(turnQuarter(file));
     }
-    m_window->usePhoto(7, file);
+    m_window->import().usePhoto(7, file);
     QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"Fatto") || status().contains(u"Non "), 10000);
     QVERIFY2(status().startsWith(u"Fatto"), qPrintable(status()));
     const QImage saved(familyFile(QStringLiteral("7@2x.jpg")));
