@@ -7,6 +7,7 @@
 #include "family/italian.h"
 #include "lesson/sound.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -20,10 +21,10 @@ namespace family {
 
 namespace {
 // What phones and messengers send, as the dialog offers it.
-const QString soundPatterns = QStringLiteral(
-    "Suoni e messaggi vocali (*.opus *.oga *.ogg *.m4a *.aac *.mp4 *.3gp *.3gpp *.amr *.mp3 *.wav "
-    "*.flac *.OPUS *.OGA *.OGG *.M4A *.AAC *.MP4 *.3GP *.AMR *.MP3 *.WAV *.FLAC);;Tutti i file "
-    "(*)");
+const QString soundPatterns
+    = QStringLiteral("Suoni e messaggi vocali (*.opus *.oga *.ogg *.m4a *.aac *.mp4 *.3gp *.3gpp "
+                     "*.amr *.mp3 *.wav *.flac *.webm *.OPUS *.OGA *.OGG *.M4A *.AAC *.MP4 *.3GP "
+                     "*.AMR *.MP3 *.WAV *.FLAC *.WEBM);;Tutti i file (*)");
 
 // By its name alone: the window reads no file it is handed, which may be a FIFO.
 bool isPicture(const QString &file)
@@ -33,6 +34,14 @@ bool isPicture(const QString &file)
                .mimeTypeForFile(file, QMimeDatabase::MatchExtension)
                .name()
                .startsWith(u"image/");
+}
+
+// Where a dialog opens: LOCATION, where it is there, else the home folder. Given a folder that is
+// not there, Qt's dialog types its name in the file's name field.
+QString startIn(QStandardPaths::StandardLocation location)
+{
+    const QString folder = QStandardPaths::writableLocation(location);
+    return QFileInfo(folder).isDir() ? folder : QDir::homePath();
 }
 
 QString localFile(const QMimeData *data)
@@ -68,7 +77,7 @@ FamilyImport::FamilyImport(lesson::SdlSound &sound, CutPanel *panel, QWidget *wi
     });
     connect(m_pictures, &Decoding::failed, this, [this](const QString &why) {
         Q_EMIT said(
-            u"Non riesco ad aprire " + m_pictureName + u" (" + why + u")." + nothingChanged());
+            u"Non riesco ad aprire " + m_pictureName + u": " + why + u'.' + nothingChanged());
     });
     connect(m_panel, &CutPanel::listenTo, this,
         [&sound](const std::vector<qint16> &piece) { sound.play(piece); });
@@ -89,10 +98,9 @@ void FamilyImport::choosePhoto(int digit)
     // iPhones' photos, and AVIF, which the decoding process reads.
     patterns << QStringLiteral(
         "*.heic *.heif *.hif *.avif *.HEIC *.HEIF *.AVIF *.JPG *.JPEG *.PNG");
-    const QString source
-        = QFileDialog::getOpenFileName(m_window, u"Scegli una foto per " + theDigit(digit),
-            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
-            QStringLiteral("Immagini (%1)").arg(patterns.join(u' ')));
+    const QString source = QFileDialog::getOpenFileName(m_window,
+        u"Scegli una foto per " + theDigit(digit), startIn(QStandardPaths::PicturesLocation),
+        QStringLiteral("Immagini (%1)").arg(patterns.join(u' ')));
     if (!source.isEmpty())
         usePhoto(digit, source);
 }
@@ -115,7 +123,7 @@ void FamilyImport::chooseSound(int digit)
 {
     const QString source
         = QFileDialog::getOpenFileName(m_window, u"Scegli un suono per " + theDigit(digit),
-            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), soundPatterns);
+            startIn(QStandardPaths::DownloadLocation), soundPatterns);
     if (!source.isEmpty())
         useSound(digit, source);
 }
@@ -128,7 +136,7 @@ void FamilyImport::useSound(int digit, const QString &source)
     m_sounds->read(source);
 }
 
-void FamilyImport::decoded(const std::vector<qint16> &samples, bool cutShort)
+void FamilyImport::decoded(const std::vector<qint16> &samples, const QString &note)
 {
     const Span word = lastWord(samples);
     if (word.end == word.begin) {
@@ -137,9 +145,7 @@ void FamilyImport::decoded(const std::vector<qint16> &samples, bool cutShort)
     }
     m_panel->showSound(samples, word, m_readingFor,
         m_reading + u": fra le maniglie c'è l'ultima parola; spostale se serve.");
-    Q_EMIT said(
-        (cutShort ? QStringLiteral("Il file è lungo: ho preso solo i primi 2 minuti. ") : QString())
-        + u"Ascolta il pezzo, poi «Usa questo pezzo»."
+    Q_EMIT said(note + u"Ascolta il pezzo, poi «Usa questo pezzo»."
         + (m_readingFor < 0 ? QStringLiteral(" Scegli prima per quale numero è.") : QString()));
 }
 

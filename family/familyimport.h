@@ -60,7 +60,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void decoded(const std::vector<qint16> &samples, bool cutShort);
+    void decoded(const std::vector<qint16> &samples, const QString &note);
 
     QWidget *m_window;
     CutPanel *m_panel;

@@ -129,7 +129,7 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     connect(m_recorder, &Recorder::heard, this, &FamilyWindow::keep);
     connect(m_import, &FamilyImport::said, this, &FamilyWindow::say);
     connect(m_import, &FamilyImport::keepWord, this,
-        [this](int digit, const std::vector<qint16> &word) { saveWord(digit, word, {}); });
+        [this](int digit, const std::vector<qint16> &word) { saveWord(digit, word, {}, false); });
     connect(m_import, &FamilyImport::keepPhoto, this, &FamilyWindow::savePhoto);
     // The lock's choice makes way while a sound is cut, so that the window fits a laptop's screen.
     connect(ui->cutPanel, &CutPanel::visibilityChanged, this, [this](bool cutting) {
@@ -215,10 +215,11 @@ void FamilyWindow::keep(int digit, const std::vector<qint16> &heard, const QStri
     }
     // Kept as today; the panel lets the parent cut it otherwise.
     m_import->showTake(digit, heard);
-    saveWord(digit, word, first);
+    saveWord(digit, word, first, true);
 }
 
-void FamilyWindow::saveWord(int digit, const std::vector<qint16> &word, const QString &first)
+void FamilyWindow::saveWord(
+    int digit, const std::vector<qint16> &word, const QString &first, bool recorded)
 {
     const QString file = familyFile(digit, QStringLiteral(".wav"));
     say(first + u"Salvo la parola " + ofTheDigit(digit) + u"…");
@@ -228,8 +229,8 @@ void FamilyWindow::saveWord(int digit, const std::vector<qint16> &word, const QS
             return changeFiles(
                 changes, QStringLiteral("Non riesco a salvare la registrazione: %1."));
         },
-        first + u"Fatto: ecco " + theDigit(digit)
-            + u" come lo sentirà il bambino. Tieni premuto di nuovo per rifarlo.",
+        first + u"Fatto: ecco " + theDigit(digit) + u" come lo sentirà il bambino."
+            + (recorded ? QStringLiteral(" Tieni premuto di nuovo per rifarlo.") : QString()),
         true, [this, file] { m_sound.suona(file); }); // heard as the child will hear it
 }
 
@@ -248,7 +249,7 @@ void FamilyWindow::savePhoto(int digit, const FamilyImport::PhotoMaker &make)
             QByteArray plain, twice;
             QString reason;
             if (!make(&plain, &twice, &reason))
-                return { QStringLiteral("Non riesco ad aprire questa figura (%1).").arg(reason),
+                return { QStringLiteral("Non riesco ad aprire questa figura: %1.").arg(reason),
                     {} };
             return changeFiles({ { names[0].file, plain }, { names[1].file, twice } },
                 QStringLiteral("Non riesco a salvare la foto: %1."));
@@ -324,9 +325,10 @@ void FamilyWindow::refresh(int digit, bool always)
     row.picture->setPixmap(shown);
     const bool hasOwnVoice = QFile::exists(ownVoice);
     row.whose->setText(
-        (hasOwnVoice ? QStringLiteral("Voce: la tua") : QStringLiteral("Voce: del programma"))
+        // Theirs may be a grandparent's word, or a photo from a phone: chosen, not made, by them.
+        (hasOwnVoice ? QStringLiteral("Voce: scelta da te") : QStringLiteral("Voce: del programma"))
         + u'\n'
-        + (hasOwnPicture ? QStringLiteral("Figura: la tua")
+        + (hasOwnPicture ? QStringLiteral("Figura: scelta da te")
                          : QStringLiteral("Figura: del programma")));
     row.programVoice->setEnabled(hasOwnVoice);
     row.programPicture->setEnabled(QFile::exists(ownPicture));

@@ -63,8 +63,9 @@ private:
     // Makes CHANGES; FAILED, with the reason, is what the parent is told where they cannot be.
     static Outcome changeFiles(const FileChanges &changes, const QString &failed);
     void keep(int digit, const std::vector<qint16> &heard, const QString &why);
-    // Saves WORD, ready to play, as DIGIT's word; FIRST is said before what becomes of it.
-    void saveWord(int digit, const std::vector<qint16> &word, const QString &first);
+    // Saves WORD, ready to play, as DIGIT's word; FIRST is said before what becomes of it. A word
+    // just RECORDED can be done over by holding the key again; a piece of a file cannot.
+    void saveWord(int digit, const std::vector<qint16> &word, const QString &first, bool recorded);
     // Saves the photo MAKE makes as DIGIT's picture.
     void savePhoto(int digit, const FamilyImport::PhotoMaker &make);
     void forget(int digit, const QStringList &suffixes, const QString &done);

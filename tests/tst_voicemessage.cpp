@@ -209,9 +209,9 @@ void TestVoiceMessage::broken_data()
                              << "non sento nessuna parola";
     QTest::newRow("empty") << "empty.opus" << QByteArray() << nothing << "il file è vuoto";
     QTest::newRow("fifo") << "pipe.opus" << QByteArray("fifo") << nothing
-                          << "non è un file, ma un dispositivo o una coda";
+                          << "non è un file vero e proprio";
     QTest::newRow("device") << "zero.opus" << QByteArray("device") << nothing
-                            << "non è un file, ma un dispositivo o una coda";
+                            << "non è un file vero e proprio";
     QTest::newRow("no decoder") << "memo.m4a" << QByteArray("missing") << nothing
                                 << "serve il pacchetto libavformat";
     QTest::newRow("decoder crashes") << "voice.opus" << QByteArray("sette") << "kill -SEGV $$"
@@ -219,7 +219,7 @@ void TestVoiceMessage::broken_data()
     QTest::newRow("decoder hangs") << "voice.opus" << QByteArray("sette") << "exec sleep 60"
                                    << "richiede troppo tempo";
     QTest::newRow("decoder floods") << "voice.opus" << QByteArray("sette") << "exec cat /dev/zero"
-                                    << "ha dato troppo";
+                                    << "non ha funzionato come doveva";
     QTest::newRow("disk full") << "voice.opus" << QByteArray("full") << nothing
                                << "Non riesco a salvare la registrazione";
 }
