@@ -140,7 +140,7 @@ void FamilyImport::decoded(const std::vector<qint16> &samples, const QString &no
 {
     const Span word = lastWord(samples);
     if (word.end == word.begin) {
-        Q_EMIT said(u"In " + m_reading + u" non sento nessuna parola." + nothingChanged());
+        Q_EMIT said(note + u"In " + m_reading + u" non sento nessuna parola." + nothingChanged());
         return;
     }
     m_panel->showSound(samples, word, m_readingFor,
