@@ -35,9 +35,11 @@ constexpr long largestFile = 64L << 20;
 // 16 bits a sample and unsubsampled, its conversion to RGB, and the rows given back.
 constexpr size_t bytesPerPixel = 24;
 
+// libheif's own bound, or the memory this process is allowed, passed.
 bool tooLarge(const heif_error &error)
 {
-    return error.subcode == heif_suberror_Security_limit_exceeded;
+    return error.code == heif_error_Memory_allocation_error
+        || error.subcode == heif_suberror_Security_limit_exceeded;
 }
 
 // The picture RGB of WIDTH x HEIGHT, STRIDE bytes a row, made no larger than MOSTWIDTH x MOSTHEIGHT
