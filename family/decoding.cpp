@@ -15,10 +15,25 @@ using namespace std::chrono_literals;
 constexpr auto defaultLimit = 15s;
 // The longest part read, with a second to spare: more output than this is no decoder of ours.
 constexpr qsizetype mostBytes = qsizetype(decode::longestSeconds + 1) * decode::playRate * 2;
-} // namespace
 
 // What the decoding process said on its standard error beside a sound, for the parent.
-QString note(const QString &said);
+QString note(const QString &said)
+{
+    QString note;
+    for (const QString &line : said.split(u'\n')) {
+        const QStringList words = line.trimmed().split(u' ');
+        if (words.first() == u"cut")
+            note += QStringLiteral("Il file è lungo: ho preso solo i primi 2 minuti. ");
+        if (words.first() != u"short" || words.size() != 3)
+            continue;
+        // The process writes its numbers as C does; the parent reads them as Italian does.
+        const double read = words[1].toDouble(), length = words[2].toDouble();
+        note += u"Attenzione, il file sembra interrotto: ho letto " + seconds(read) + u" s"
+            + (length > 0 ? u" su " + seconds(length) : QString()) + u". ";
+    }
+    return note;
+}
+} // namespace
 
 QString decoderProgram()
 {
@@ -124,7 +139,7 @@ void Decoding::finished(QProcess *process, int status, QProcess::ExitStatus how)
         const QImage picture = QImage::fromData(m_out, "PPM");
         m_out.clear();
         if (picture.isNull())
-            give(QStringLiteral("il programma che legge i file ha dato una figura rovinata"));
+            give(reader() + u" ha dato una figura rovinata");
         else
             Q_EMIT pictureDecoded(picture);
     } else {
@@ -139,23 +154,6 @@ QString Decoding::reader() const
 {
     return m_picture ? QStringLiteral("il programma che legge le foto")
                      : QStringLiteral("il programma che legge i suoni");
-}
-
-QString note(const QString &said)
-{
-    QString note;
-    for (const QString &line : said.split(u'\n')) {
-        const QStringList words = line.trimmed().split(u' ');
-        if (words.first() == u"cut")
-            note += QStringLiteral("Il file è lungo: ho preso solo i primi 2 minuti. ");
-        if (words.first() != u"short" || words.size() != 3)
-            continue;
-        // The process writes its numbers as C does; the parent reads them as Italian does.
-        const double read = words[1].toDouble(), length = words[2].toDouble();
-        note += u"Attenzione, il file sembra interrotto: ho letto " + seconds(read) + u" s"
-            + (length > 0 ? u" su " + seconds(length) : QString()) + u". ";
-    }
-    return note;
 }
 
 void Decoding::give(const QString &why)
