@@ -3,6 +3,7 @@
 // from choosing it to saved. The files are made first with Debian's tools.
 #include "family/cutpanel.h"
 #include "family/decoding.h"
+#include "family/familyimport.h"
 #include "family/familywindow.h"
 #include "lesson/sound.h"
 #include "shell/application.h"
@@ -34,8 +35,9 @@ double median(std::vector<double> v)
     return v.empty() ? -1 : v[v.size() / 2];
 }
 
-// The decoding process's largest resident memory while it reads FILE.
-double decoderPeakMiB(const QString &file)
+// The decoding process's largest resident memory while it reads FILE, a sound, or a picture where
+// PICTURE.
+double decoderPeakMiB(const QString &file, bool picture = false)
 {
     int out[2];
     if (pipe(out) != 0)
@@ -44,7 +46,11 @@ double decoderPeakMiB(const QString &file)
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
-        execl(NUMERI_BUILD_DIR "/numeri-decode", "numeri-decode", path.constData(), nullptr);
+        if (picture)
+            execl(NUMERI_BUILD_DIR "/numeri-decode", "numeri-decode", "--picture", "920", "1040",
+                path.constData(), nullptr);
+        else
+            execl(NUMERI_BUILD_DIR "/numeri-decode", "numeri-decode", path.constData(), nullptr);
         _exit(127);
     }
     close(out[1]);
@@ -93,6 +99,18 @@ int main(int argc, char *argv[])
         && make(QStringLiteral("heif-enc"),
             { QStringLiteral("-q"), QStringLiteral("50"), here("photo.png"), QStringLiteral("-o"),
                 here("photo.heic") });
+    // A 48-megapixel AVIF, as the largest phones' cameras take, from a flat Y4M: its memory, not
+    // its content, is measured.
+    QFile y4m(here("big.y4m"));
+    made = made && y4m.open(QIODevice::WriteOnly)
+        && y4m.write("YUV4MPEG2 W6000 H8000 F25:1 Ip A1:1 C420jpeg\nFRAME\n") > 0
+        && y4m.write(QByteArray(6000 * 8000 * 3 / 2, char(100))) > 0;
+    y4m.close();
+    made = made
+        && make(QStringLiteral("heif-enc"),
+            { QStringLiteral("-q"), QStringLiteral("30"), QStringLiteral("-p"),
+                QStringLiteral("speed=9"), here("big.y4m"), QStringLiteral("-o"),
+                here("big.avif") });
     if (!made) {
         std::fprintf(stderr, "import: the sample files could not be made\n");
         return 1;
@@ -111,7 +129,7 @@ int main(int argc, char *argv[])
             panel->hide();
             QElapsedTimer t;
             t.start();
-            window.useSound(3, here(file));
+            window.import().useSound(3, here(file));
             while (!panel->isVisible() && t.elapsed() < 20000)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
             QCoreApplication::processEvents(); // its waveform painted
@@ -123,20 +141,30 @@ int main(int argc, char *argv[])
     const double aac = soundShown("long.m4a");
     const double tenMinutes = soundShown("ten.opus");
     const double decoderPeak = decoderPeakMiB(here("ten.opus"));
-    std::vector<double> heic;
-    for (int i = 0; i < 3; ++i) {
-        status->clear();
-        QElapsedTimer t;
-        t.start();
-        window.usePhoto(5, here("photo.heic"));
-        while (!status->text().startsWith(u"Fatto") && !status->text().startsWith(u"Non ")
-            && t.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        heic.push_back(status->text().startsWith(u"Fatto") ? double(t.nsecsElapsed()) / 1e6 : -1);
-    }
+    const auto photoSaved = [&](const char *file) {
+        std::vector<double> ms;
+        for (int i = 0; i < 3; ++i) {
+            status->clear();
+            QElapsedTimer t;
+            t.start();
+            window.import().usePhoto(5, here(file));
+            while (!status->text().startsWith(u"Fatto") && !status->text().startsWith(u"Non ")
+                && t.elapsed() < 30000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            ms.push_back(status->text().startsWith(u"Fatto") ? double(t.nsecsElapsed()) / 1e6 : -1);
+        }
+        return median(ms);
+    };
+    window.import().pictures().setTimeLimit(std::chrono::seconds(30));
+    const double heic = photoSaved("photo.heic");
+    const double avif = photoSaved("big.avif");
+    const double heicPeak = decoderPeakMiB(here("photo.heic"), true);
+    const double avifPeak = decoderPeakMiB(here("big.avif"), true);
     std::printf("import_opus_60s_ms=%.1f\nimport_aac_60s_ms=%.1f\nimport_opus_10min_ms=%.1f\n"
-                "import_decoder_10min_peak_mib=%.1f\nimport_heic_12mp_ms=%.1f\n",
-        opus, aac, tenMinutes, decoderPeak, median(heic));
+                "import_decoder_10min_peak_mib=%.1f\nimport_heic_12mp_ms=%.1f\n"
+                "import_avif_48mp_ms=%.1f\nimport_decoder_heic_12mp_peak_mib=%.1f\n"
+                "import_decoder_avif_48mp_peak_mib=%.1f\n",
+        opus, aac, tenMinutes, decoderPeak, heic, avif, heicPeak, avifPeak);
     std::fflush(stdout);
     std::_Exit(0);
 }

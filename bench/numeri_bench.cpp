@@ -255,6 +255,12 @@ int main(int argc, char *argv[])
         "bounded");
     row("12-megapixel HEIC photo to saved, median of 3 (ms)", figure("import_heic_12mp_ms"), -1,
         "< 2000");
+    row("48-megapixel AVIF photo to saved, median of 3 (ms)", figure("import_avif_48mp_ms"), -1,
+        "< 5000");
+    row("decoding process's peak memory, 12 MP HEIC (MiB)",
+        figure("import_decoder_heic_12mp_peak_mib"), -1, "bounded");
+    row("decoding process's peak memory, 48 MP AVIF (MiB)",
+        figure("import_decoder_avif_48mp_peak_mib"), -1, "bounded");
 
     std::printf(
         "startup_ms=%.2f floor_startup_ms=%.2f startup_ratio=%.2f peak_mib=%.1f "

@@ -63,6 +63,10 @@ bool filterCalls()
     const int clone3 = seccomp_syscall_resolve_name("clone3");
     if (clone3 != __NR_SCMP_ERROR)
         f.ok = f.ok && seccomp_rule_add(f.ctx, SCMP_ACT_ERRNO(ENOSYS), clone3, 0) == 0;
+    // Its own memory bound, once a picture's size is read: raised within the hard bound and
+    // that brought down to it, which is all an unprivileged process may do.
+    f.allow("prlimit64", SCMP_A0(SCMP_CMP_EQ, 0));
+    f.allow("setrlimit");
     // Its own threads' names, as dav1d gives them.
     f.allow("prctl", SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME));
     // Signals to itself alone, as abort() sends them: a crash still ends it as one.
