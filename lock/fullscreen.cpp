@@ -44,12 +44,11 @@ void FullScreen::follow(QScreen *screen)
     if (!screen)
         return;
     // A window manager keeps a full-screen window the size of its screen; without one, as on a
-    // bare X server, nobody else would. The window itself is resized, not the widget, whose
-    // resizing would take its full-screen state away and leave every later size unfollowed.
+    // bare X server, nobody else would. Not asked whether the window is full screen: Qt says no
+    // once it has been resized, and every later size would go unfollowed.
     const auto fill = [this] {
-        QWindow *window = windowHandle();
-        if (window && m_followed && window->geometry() != m_followed->geometry())
-            window->setGeometry(m_followed->geometry());
+        if (m_followed && geometry() != m_followed->geometry())
+            setGeometry(m_followed->geometry());
     };
     connect(screen, &QScreen::geometryChanged, this, fill);
     fill();
