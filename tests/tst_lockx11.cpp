@@ -74,6 +74,8 @@ void TestLockX11::startOpenbox()
         "<action name=\"Execute\"><command>touch "
             + QFile::encodeName(m_dir.path())
             + "/mark-super-e</command></action></keybind></keyboard></openbox_config>\n"));
+    // The last openbox's mark on the root would say this one ready before it is.
+    run(words("xprop -root -remove _NET_SUPPORTING_WM_CHECK"));
     m_openbox.start(QStringLiteral("openbox"), { QStringLiteral("--config-file"), rc });
     QVERIFY(m_openbox.waitForStarted());
     QTRY_VERIFY(run(words("xprop -root _NET_SUPPORTING_WM_CHECK")).contains("window id"));
@@ -89,7 +91,8 @@ void TestLockX11::start(QProcess &program, const QStringList &arguments)
 bool TestLockX11::says(QProcess &program, const char *words)
 {
     QByteArray said;
-    if (QTest::qWaitFor([&] { return (said += program.readAllStandardError()).contains(words); }))
+    if (QTest::qWaitFor(
+            [&] { return (said += program.readAllStandardError()).contains(words); }, 10000))
         return true;
     qWarning("numeri said: %s", said.constData());
     return false;
@@ -219,8 +222,10 @@ void TestLockX11::secondStart()
     QProcess first, second;
     start(first);
     const auto end = qScopeGuard([&] {
-        first.kill();
-        first.waitForFinished();
+        for (QProcess *p : { &second, &first }) {
+            p->kill();
+            p->waitForFinished();
+        }
     });
     QVERIFY(says(first, "bloccati"));
     start(second);
