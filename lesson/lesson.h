@@ -38,6 +38,9 @@ public:
     // Reads the family's large photos ahead, so that the first key finds them ready.
     void readAhead();
 
+    // Draws the picture shown again, from the file that suits the screen's scale now.
+    void rescaled();
+
 private:
     void showPicture(const QString &digit);
     int screenRatio() const;
@@ -49,6 +52,7 @@ private:
     QString m_family; // the family's, whose files come first
     std::function<void()> m_endProgram;
     PictureStore m_pictures;
+    QString m_pictured; // the digit whose picture is shown, if any
 };
 
 } // namespace lesson

@@ -129,6 +129,7 @@ int main(int argc, char *argv[])
         return end(sound, app.exitStatus(app.exec()));
     }
     lock::FullScreen screen(window);
+    QObject::connect(&screen, &lock::FullScreen::rescaled, window, &Form1::rescaled);
     window->holdEscapeToLeave();
     const lock::KeyboardLock keys(&screen);
     // For the parent's window, which tells what this desktop let the lesson lock.
