@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -41,6 +42,11 @@ public:
     // Draws the picture shown again, from the file that suits the screen's scale now.
     void rescaled();
 
+    // Makes the boxes the lesson opens; by default each is a window of its own, over the lesson's.
+    using BoxMaker = std::function<std::unique_ptr<QMessageBox>(
+        QMessageBox::Icon icon, const QString &title, const QString &text)>;
+    void setBoxMaker(BoxMaker maker) { m_boxMaker = std::move(maker); }
+
 private:
     void showPicture(const QString &digit);
     int screenRatio() const;
@@ -53,6 +59,7 @@ private:
     std::function<void()> m_endProgram;
     PictureStore m_pictures;
     QString m_pictured; // the digit whose picture is shown, if any
+    BoxMaker m_boxMaker;
 };
 
 } // namespace lesson

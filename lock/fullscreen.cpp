@@ -145,9 +145,11 @@ void FullScreen::fit()
         Q_EMIT rescaled();
     }
     // A window manager keeps a full-screen window the size of its screen; without one, as on a
-    // bare X server, nobody else would.
-    if (isFullScreen() && geometry() != m_followed->geometry())
-        setGeometry(m_followed->geometry());
+    // bare X server, nobody else would. The window itself is resized, not the widget, whose
+    // resizing would take its full-screen state away and leave every later size unfollowed.
+    QWindow *window = windowHandle();
+    if (window && window->geometry() != m_followed->geometry())
+        window->setGeometry(m_followed->geometry());
 }
 
 } // namespace lock

@@ -1,5 +1,6 @@
 #include "shell/form1.h"
 
+#include "lock/boxinwindow.h"
 #include "lock/escapehold.h"
 #include "ui_form1.h"
 
@@ -25,6 +26,21 @@ public:
         PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
     {
         return metric == PM_TextCursorWidth ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+// Alt alone would take the keyboard into the menu bar, where every key after it is swallowed
+// until Enter or Esc: a child who taps Alt would find the lesson dead.
+class NoAltNavigationStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+        QStyleHintReturn *returned) const override
+    {
+        return hint == SH_MenuBar_AltKeyNavigation
+            ? 0
+            : QProxyStyle::styleHint(hint, option, widget, returned);
     }
 };
 
@@ -66,6 +82,14 @@ void Form1::holdEscapeToLeave()
 {
     const QString caption = QStringLiteral("Per uscire tieni premuto il tasto esc");
     ui->Esc->setText(caption);
+    auto *menuStyle = new NoAltNavigationStyle;
+    menuStyle->setParent(this);
+    ui->menubar->setStyle(menuStyle);
+    // The full screen is the lesson's one window: its boxes are drawn in it.
+    m_lesson->setBoxMaker([this](QMessageBox::Icon icon, const QString &title,
+                              const QString &text) -> std::unique_ptr<QMessageBox> {
+        return std::make_unique<lock::BoxInWindow>(icon, title, text, this);
+    });
     auto *hold = new lock::EscapeHold(ui->Text1, this);
     // Let go at once, Esc is a key like a letter, shown by its name, as the typed character
     // cannot be drawn.
