@@ -147,8 +147,11 @@ void FullScreen::fit()
     // A window manager keeps a full-screen window the size of its screen; without one, as on a
     // bare X server, nobody else would. The window itself is resized, not the widget, whose
     // resizing would take its full-screen state away and leave every later size unfollowed.
+    // Before the window is made, the widget's own size is the one it is made at.
     QWindow *window = windowHandle();
-    if (window && window->geometry() != m_followed->geometry())
+    if (!window)
+        setGeometry(m_followed->geometry());
+    else if (window->geometry() != m_followed->geometry())
         window->setGeometry(m_followed->geometry());
 }
 
