@@ -1,13 +1,18 @@
 // The locked full screen as large as the screen allows: the installed program on X servers of
 // several sizes and on sway with its output scaled by 2, read from the screen as a child sees it.
+#include "lesson/sound.h"
 #include "screenshot.h"
+#include "shell/form1.h"
 #include "soundserver.h"
 #include "testkit.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFontMetricsF>
 #include <QScopeGuard>
 #include <cmath>
+#include <functional>
 #include <unistd.h>
 
 using namespace testkit;
@@ -26,6 +31,7 @@ struct Seen
     QImage screen;
     QRect menuBar, digit, picture;
     QSize pointer;
+    QRect box; // the warning box, after a letter
 };
 
 // Whether the screen shows a 7 and its picture as it did at the last look, LAST, which becomes
@@ -36,6 +42,50 @@ bool settled(Seen &last, const Seen &now)
         && now.menuBar == last.menuBar && now.digit == last.digit;
     last = now;
     return same;
+}
+
+// The box drawn in the window, as it stands in the screens GRAB gives, below the menu bar MENUBAR
+// whose grey it shares.
+QRect boxOn(const std::function<QImage()> &grab, QRect menuBar)
+{
+    QRect last;
+    for (int i = 0; i < 40; ++i) {
+        const QImage screen = grab();
+        const QRect below(0, menuBar.bottom() + 2, screen.width(), screen.height());
+        const QRect box = boundsOf(screen, screen.pixel(menuBar.center()), 6, below);
+        if (box.isValid() && box == last)
+            return box;
+        last = box;
+        QTest::qWait(50);
+    }
+    return {};
+}
+
+// The warning box at 1x, as the locked lesson draws it in its own window here.
+QSize boxAtOneX()
+{
+    class NoSound : public lesson::Sound
+    {
+    public:
+        void suona(const QString &, const QString &) override { }
+    } sound;
+    Form1 form(sound, QStringLiteral(NUMERI_BUILD_DIR));
+    form.holdEscapeToLeave();
+    form.show();
+    if (!QTest::qWaitForWindowActive(&form))
+        return {};
+    QSize size;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &form, [&] {
+        if (auto *box = form.findChild<QMessageBox *>(); box && box->isVisible()) {
+            size = box->size();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    look.start(50);
+    QTest::sendKeyEvent(
+        QTest::Click, QApplication::focusWidget(), Qt::Key_A, QStringLiteral("a"), {});
+    return size;
 }
 
 // The best card file for a screen scaled by FACTOR, and that file enlarged or reduced to the size
@@ -128,6 +178,24 @@ void TestFullScale::lesson()
         qPrintable(QStringLiteral("picture %1 x %2")
                        .arg(seen.picture.width())
                        .arg(seen.picture.height())));
+    // The warning box at the same factor, in the form's middle to within a logical pixel, the
+    // box's own being whole ones.
+    if (locked) {
+        const QSize atOneX = boxAtOneX();
+        const QPointF middle(
+            seen.menuBar.left() + shown.width() / 2, seen.menuBar.top() + shown.height() / 2);
+        QVERIFY2(std::abs(seen.box.width() / (atOneX.width() * factor) - 1) < 0.03
+                && std::abs(seen.box.height() / (atOneX.height() * factor) - 1) < 0.03
+                && (QRectF(seen.box).center() - middle).manhattanLength()
+                    <= 2 * std::max(1.0, factor),
+            qPrintable(QStringLiteral("box %1 x %2 at %3, %4; at 1x %5 x %6")
+                           .arg(seen.box.width())
+                           .arg(seen.box.height())
+                           .arg(seen.box.x())
+                           .arg(seen.box.y())
+                           .arg(atOneX.width())
+                           .arg(atOneX.height())));
+    }
     const QImage best = cardAt(factor);
     const QRect bestCream = boundsOf(best, cream, 12);
     const auto inside = [](QRect r) {
@@ -141,7 +209,7 @@ void TestFullScale::lesson()
 
 Seen TestFullScale::measured(const QImage &screen)
 {
-    Seen seen { screen, {}, {}, {}, {} };
+    Seen seen { screen, {}, {}, {}, {}, {} };
     // The menu bar is the form's top and its width: the first run of light grey across a row.
     for (int y = 0; y + 4 < screen.height() / 4 && !seen.menuBar.isValid(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(screen.constScanLine(y));
@@ -214,6 +282,10 @@ Seen TestFullScale::onX(QSize size, bool locked)
     for (int i = 0; i < 100 && !settled(seen, measured(grabX(display))); ++i)
         QTest::qWait(50);
     seen.pointer = pointerSize(display);
+    if (locked) {
+        run(words("xdotool key a"), env);
+        seen.box = boxOn([&] { return grabX(display); }, seen.menuBar);
+    }
     return seen;
 }
 
@@ -283,7 +355,8 @@ Seen TestFullScale::onSway(QSize size)
     const QString ipc
         = QDir(runtime).entryList({ QStringLiteral("sway-ipc.*") }, QDir::System).value(0);
     run(as + words("swaymsg -s") + QStringList { runtime + u'/' + ipc }
-            + words("[app_id=org.numeri.numeri] move container to output HEADLESS-2"),
+            + words("[app_id=org.numeri.numeri] move container to output HEADLESS-2;"
+                    " [app_id=org.numeri.numeri] focus"),
         env);
     const QString shot = folder + u"/screen.png";
     Seen seen;
@@ -293,6 +366,13 @@ Seen TestFullScale::onSway(QSize size)
             break;
         QTest::qWait(100);
     }
+    run(as + words("wtype a"), env);
+    seen.box = boxOn(
+        [&] {
+            run(as + words("grim -o HEADLESS-2") + QStringList { shot }, env);
+            return QImage(shot);
+        },
+        seen.menuBar);
     return seen;
 }
 
