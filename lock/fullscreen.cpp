@@ -1,9 +1,10 @@
 #include "lock/fullscreen.h"
 
+#include <QCursor>
 #include <QGridLayout>
-#include <QIcon>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QWindow>
