@@ -39,6 +39,9 @@ public:
     // Reads the family's large photos ahead, so that the first key finds them ready.
     void readAhead();
 
+    // Draws the picture shown again, from the file that suits the screen's scale now.
+    void rescaled();
+
     // Makes the boxes the lesson opens; by default each is a window of its own, over the lesson's.
     using BoxMaker = std::function<std::unique_ptr<QMessageBox>(
         QMessageBox::Icon icon, const QString &title, const QString &text)>;
@@ -57,6 +60,7 @@ private:
     QString m_family; // the family's, whose files come first
     std::function<void()> m_endProgram;
     PictureStore m_pictures;
+    QString m_pictured; // the digit whose picture is shown, if any
     BoxMaker m_boxMaker;
 };
 

@@ -31,6 +31,10 @@ public:
     // Reads the family's large photos ahead; for once the window has shown.
     void readAhead() { m_lesson->readAhead(); }
 
+    // For a screen whose scale has changed under the window: the picture drawn again from the
+    // file that suits it.
+    void rescaled() { m_lesson->rescaled(); }
+
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

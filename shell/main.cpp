@@ -137,6 +137,7 @@ int main(int argc, char *argv[])
         return end(sound, app.exitStatus(app.exec()));
     }
     lock::FullScreen screen(window);
+    QObject::connect(&screen, &lock::FullScreen::rescaled, window, &Form1::rescaled);
     const lock::KeepAbove above(&screen);
     window->holdEscapeToLeave();
     const lock::KeyboardLock keys(&screen);
