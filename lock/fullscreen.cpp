@@ -1,6 +1,7 @@
 #include "lock/fullscreen.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QPaintEvent>
 #include <QPainter>
@@ -11,6 +12,7 @@
 #include <QtGui/private/qhighdpiscaling_p.h>
 #include <cmath>
 #include <qpa/qplatformscreen.h>
+#include <qpa/qplatformwindow.h>
 
 namespace lock {
 
@@ -45,13 +47,18 @@ qreal centredFactor(QSizeF native, QSize form, qreal most)
 {
     // Qt rounds the screen's size to whole logical pixels, the layout halves what is left over
     // in whole ones, and each logical pixel is FACTOR native ones: how far that puts the form
-    // from the true middle, in native pixels.
+    // from the true middle, in native pixels. A factor at which the screen's size in logical
+    // pixels does not come back to its own in native ones would make the window a pixel too
+    // large or small for its screen: any other is better.
     const auto offMiddle = [&](qreal factor) {
         qreal worst = 0;
         for (const auto &[screen, size] : { std::pair(native.width(), form.width()),
                  std::pair(native.height(), form.height()) }) {
-            const int left = (qRound(screen / factor) - size) / 2;
+            const int logical = qRound(screen / factor);
+            const int left = (logical - size) / 2;
             worst = std::max(worst, std::abs(left * factor - (screen - size * factor) / 2));
+            if (qRound(logical * factor) != qRound(screen))
+                worst += 1000;
         }
         return worst;
     };
@@ -148,9 +155,17 @@ void FullScreen::fit()
     // A window manager keeps a full-screen window the size of its screen; without one, as on a
     // bare X server, nobody else would. Not asked whether the window is full screen: Qt says no
     // once it has been resized, and every later size would go unfollowed. Before the window is
-    // made, this is the size it is made at.
-    if (geometry() != m_followed->geometry())
+    // made, this is the size it is made at. On X the size is compared and set in the screen's
+    // own pixels: a new size brings a new factor, at which the window's size in logical pixels
+    // may well be what it was, and Qt would then leave it as it is.
+    QPlatformWindow *window = windowHandle() ? windowHandle()->handle() : nullptr;
+    const QRect screenPixels = m_followed->handle()->geometry();
+    if (window && QGuiApplication::platformName() == u"xcb") {
+        if (window->geometry() != screenPixels)
+            window->setGeometry(screenPixels);
+    } else if (geometry() != m_followed->geometry()) {
         setGeometry(m_followed->geometry());
+    }
 }
 
 } // namespace lock

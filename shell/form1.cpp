@@ -16,19 +16,6 @@
 #include <QStyleHints>
 
 namespace {
-// The key catcher is meant to be unseen, but a text cursor is drawn inverted and would blink white
-// on the black window.
-class NoTextCursorStyle : public QProxyStyle
-{
-public:
-    using QProxyStyle::QProxyStyle;
-    int pixelMetric(
-        PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
-    {
-        return metric == PM_TextCursorWidth ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
-    }
-};
-
 // Alt alone would take the keyboard into the menu bar, where every key after it is swallowed
 // until Enter or Esc: a child who taps Alt would find the lesson dead.
 class NoAltNavigationStyle : public QProxyStyle
@@ -60,12 +47,8 @@ Form1::Form1(lesson::Sound &sound, const QString &programFolder, QWidget *parent
     // finds its @2x twin where the screen is scaled.
     const QIcon pointer(QStringLiteral(":/icons/pointer.png"));
     setCursor(QCursor(pointer.pixmap(QSize(32, 32), devicePixelRatioF()), 0, 0));
-    // Made after the form, so that it is destroyed after the catcher that uses it.
-    auto *catcherStyle = new NoTextCursorStyle;
-    catcherStyle->setParent(this);
-    ui->Text1->setStyle(catcherStyle);
-    // Nor should the hidden cursor blink: each blink repaints the catcher, twice a second, for
-    // nothing. Text1 is the program's only text field.
+    // The key catcher draws nothing (see eventFilter), yet a blinking cursor would repaint it
+    // twice a second for nothing. Text1 is the program's only text field.
     QGuiApplication::styleHints()->setCursorFlashTime(0);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -124,6 +107,11 @@ void Form1::showEvent(QShowEvent *event)
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    // The key catcher is meant to be unseen. Its text is black on black, but its cursor is drawn
+    // inverted, white on the black window, and at a scale that is not whole even a cursor of no
+    // width covers a pixel: it is simply not drawn.
+    if (watched == ui->Text1 && event->type() == QEvent::Paint)
+        return true;
     if (watched == ui->Text1 && event->type() == QEvent::KeyPress) {
         // Keys that type nothing (Shift, arrows, F-keys) are not the lesson's business.
         const QString typed = static_cast<QKeyEvent *>(event)->text();
