@@ -134,13 +134,17 @@ void Lesson::showPicture(const QString &digit)
 void Lesson::tell(QMessageBox::Icon icon, const QString &title, const QString &text)
 {
     QWidget *window = m_controls.Text1->window();
-    QMessageBox box(icon, title, text, QMessageBox::Ok, window);
+    const std::unique_ptr<QMessageBox> box = m_boxMaker
+        ? m_boxMaker(icon, title, text)
+        : std::make_unique<QMessageBox>(icon, title, text, QMessageBox::Ok, window);
     // The warning is carried mostly by the title, yet Qt sizes a box by its text, and the title
     // bar then cuts the title short. The text's column is widened until the box is as wide as
     // its title bar needs.
-    if (auto *words = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+    if (auto *words = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
         words->setMinimumWidth(titleBarWidth(title) - boxIconColumn);
-    box.exec();
+    // Waits here, as the key's answer is whole only once the box is closed: the goodbye ends the
+    // program after its OK, and no key reaches the lesson meanwhile.
+    box->exec();
     // Without a window manager the focus would stay with the closed box.
     window->activateWindow();
     m_controls.Text1->setFocus(Qt::OtherFocusReason);

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -38,6 +39,11 @@ public:
     // Reads the family's large photos ahead, so that the first key finds them ready.
     void readAhead();
 
+    // Makes the boxes the lesson opens; by default each is a window of its own, over the lesson's.
+    using BoxMaker = std::function<std::unique_ptr<QMessageBox>(
+        QMessageBox::Icon icon, const QString &title, const QString &text)>;
+    void setBoxMaker(BoxMaker maker) { m_boxMaker = std::move(maker); }
+
 private:
     void showPicture(const QString &digit);
     int screenRatio() const;
@@ -49,6 +55,7 @@ private:
     QString m_family; // the family's, whose files come first
     std::function<void()> m_endProgram;
     PictureStore m_pictures;
+    BoxMaker m_boxMaker;
 };
 
 } // namespace lesson

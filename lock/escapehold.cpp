@@ -24,31 +24,63 @@ EscapeHold::EscapeHold(QWidget *catcher, QObject *parent)
 bool EscapeHold::eventFilter(QObject *watched, QEvent *event)
 {
     const auto type = event->type();
+    if (type == QEvent::ApplicationStateChange || type == QEvent::WindowDeactivate) {
+        // Keys let go while another window had them are never heard of: forgotten, lest Esc
+        // never count again.
+        m_othersDown.clear();
+        return false;
+    }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
         return false;
-    if (static_cast<QKeyEvent *>(event)->key() != Qt::Key_Escape)
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != Qt::Key_Escape) {
+        // Keys without a scan code (made up by an input method or a test) are told by their code.
+        const quint64 which = key->nativeScanCode() ? key->nativeScanCode()
+                                                    : (quint64(1) << 32 | quint32(key->key()));
+        if (type == QEvent::KeyPress) {
+            m_othersDown.insert(which);
+            if (m_state == State::Holding) {
+                m_state = State::Palm;
+                stopTicks();
+            }
+        } else if (!key->isAutoRepeat()) {
+            m_othersDown.remove(which);
+        }
         return false;
+    }
     if (type == QEvent::KeyRelease) {
         if (m_state == State::Idle)
             return false;
         m_letGo.start();
         return true;
     }
+    if (m_state == State::Holding && m_inBox && watched != m_catcher) {
+        // The press that began the hold, on its way from the box's button up to the box.
+        return false;
+    }
     if (m_state != State::Idle) {
         // The key is still down: a repeat, which no box may take for a press.
         m_letGo.stop();
         return true;
     }
-    if (static_cast<QKeyEvent *>(event)->isAutoRepeat())
+    if (key->isAutoRepeat())
         return true;
-    // Esc in a box is the box's: it closes it, as Enter does.
-    if (watched != m_catcher)
+    // The window is told of a key before its widget: the widget's turn decides.
+    if (!watched->isWidgetType())
+        return false;
+    if (!m_othersDown.isEmpty()) {
+        m_state = State::Palm;
+        return watched == m_catcher;
+    }
+    // Esc in a box is the box's: it closes it, as Enter does, and the hold counts from there.
+    m_inBox = watched != m_catcher;
+    if (m_inBox && !m_catcher->window()->isAncestorOf(static_cast<QWidget *>(watched)))
         return false;
     m_state = State::Holding;
     m_since.start();
     m_ticks.start();
     tick();
-    return true;
+    return !m_inBox;
 }
 
 void EscapeHold::tick()
@@ -69,7 +101,8 @@ void EscapeHold::tick()
 
 void EscapeHold::letGo()
 {
-    const bool tap = m_state == State::Holding;
+    // Let go in a box, the box has had its Esc: it is no key for the lesson too.
+    const bool tap = m_state == State::Holding && !m_inBox;
     m_state = State::Idle;
     stopTicks();
     if (tap)

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <chrono>
 
@@ -13,7 +14,8 @@ namespace lock {
 // it is a child's key like any other. It watches every key of the program, since while Esc is
 // held its repeats must not close the box that the hold has just opened. X sends a held key's
 // repeats as a release and a press, and Qt tells them from a real release only when both have
-// already arrived: so a release counts once no press has followed it for a while.
+// already arrived: so a release counts once no press has followed it for a while. The hold counts
+// only while Esc is the one key down: a palm resting on the keyboard holds Esc among others.
 class EscapeHold : public QObject
 {
     Q_OBJECT
@@ -35,13 +37,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum class State { Idle, Holding, Held };
+    // Palm: Esc went down, or stayed down, with another key; it counts for nothing till let go.
+    enum class State { Idle, Holding, Held, Palm };
     void tick();
     void letGo();
     void stopTicks();
 
     QWidget *m_catcher;
     State m_state = State::Idle;
+    bool m_inBox = false; // the hold began in an open box, which that press closed
+    QSet<quint64> m_othersDown; // the keys other than Esc held down now
     QElapsedTimer m_since;
     QTimer m_ticks;
     QTimer m_letGo;

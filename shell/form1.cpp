@@ -1,5 +1,6 @@
 #include "shell/form1.h"
 
+#include "lock/boxinwindow.h"
 #include "lock/escapehold.h"
 #include "ui_form1.h"
 
@@ -66,6 +67,11 @@ void Form1::holdEscapeToLeave()
 {
     const QString caption = QStringLiteral("Per uscire tieni premuto il tasto esc");
     ui->Esc->setText(caption);
+    // The full screen is the lesson's one window: its boxes are drawn in it.
+    m_lesson->setBoxMaker([this](QMessageBox::Icon icon, const QString &title,
+                              const QString &text) -> std::unique_ptr<QMessageBox> {
+        return std::make_unique<lock::BoxInWindow>(icon, title, text, this);
+    });
     auto *hold = new lock::EscapeHold(ui->Text1, this);
     // Let go at once, Esc is a key like a letter, shown by its name, as the typed character
     // cannot be drawn.

@@ -107,17 +107,27 @@ QByteArray hugePicture()
     return QByteArrayLiteral("P6\n20000 20000\n255\n") + QByteArray(64, '\x7f');
 }
 
+QMessageBox *openBox()
+{
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+        return box;
+    for (QWidget *w = QApplication::focusWidget(); w; w = w->parentWidget())
+        if (auto *box = qobject_cast<QMessageBox *>(w))
+            return box;
+    return nullptr;
+}
+
 BoxCloser::BoxCloser()
     : m_boxes(std::make_shared<QList<SeenBox>>())
     , m_poll(std::make_unique<QTimer>())
 {
     QObject::connect(m_poll.get(), &QTimer::timeout, m_poll.get(), [boxes = m_boxes] {
-        auto *open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QMessageBox *open = openBox();
         if (!open || !open->isVisible() || open->property("seen").toBool())
             return;
         open->setProperty("seen", true);
         boxes->append({ open->windowTitle(), open->text(), open->icon(), open->standardButtons(),
-            open->width() });
+            open->width(), open->isWindow(), QRect(open->mapToGlobal(QPoint()), open->size()) });
         QTest::mouseClick(open->button(QMessageBox::Ok), Qt::LeftButton);
     });
     m_poll->start(0);

@@ -45,7 +45,12 @@ struct SeenBox
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     int width = 0;
+    bool ownWindow = true; // a window of its own, not drawn in the lesson's
+    QRect place; // where it stood, in screen coordinates
 };
+
+// The message box open for the keys now, a window of its own or one drawn inside another.
+QMessageBox *openBox();
 
 // For as long as it lives, presses OK on every modal box that opens, as a child would, and notes
 // what each one showed.
