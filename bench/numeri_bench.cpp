@@ -136,6 +136,7 @@ int main(int argc, char *argv[])
     {
         QString size;
         double start = -1, floorStart = -1, screenMedian = -1, screenMax = -1, pixels = -1;
+        double boxMedian = -1, boxMax = -1, boxPixels = -1;
     };
     std::vector<LockedScreen> locked;
     const QStringList lockedArgs { QStringLiteral("--schermo-intero") };
@@ -164,7 +165,22 @@ int main(int argc, char *argv[])
             QStringList { QStringLiteral("keys"), r.window } + digits
                 + QStringList { QStringLiteral("30") },
             &pixels);
+        // A letter's box, drawn in the full screen, and Return that closes it, in turn: the
+        // letters' times are the boxes'.
+        std::vector<double> drawn;
+        const std::vector<double> turns = xwatch(on,
+            QStringList { QStringLiteral("keys"), r.window, QStringLiteral("d"),
+                QStringLiteral("Return"), QStringLiteral("20") },
+            &drawn);
+        std::vector<double> boxes, boxPixels;
+        for (size_t i = 0; i < turns.size() && i < drawn.size(); i += 2) {
+            boxes.push_back(turns[i]);
+            boxPixels.push_back(drawn[i]);
+        }
         stop(r);
+        l.boxMedian = median(boxes);
+        l.boxMax = maximum(boxes);
+        l.boxPixels = median(boxPixels);
         l.screenMedian = median(times);
         l.screenMax = maximum(times);
         l.pixels = median(pixels);
@@ -235,6 +251,9 @@ int main(int argc, char *argv[])
         row("key to screen, median of 30 (ms)", l.screenMedian, -1, "< 16.7");
         row("key to screen, max of 30 (ms)", l.screenMax, -1, "< 16.7");
         row("pixels drawn again per digit, median", l.pixels, -1, "label and picture, not screen");
+        row("key to its box drawn, median of 10 (ms)", l.boxMedian, -1, "< 16.7");
+        row("key to its box drawn, max of 10 (ms)", l.boxMax, -1, "< 16.7");
+        row("pixels drawn for a box, median", l.boxPixels, -1, "label and box, not screen");
     }
     std::printf("the parent's window (numeri --registra), 5 words held:\n");
     row("key down to the microphone recording, median (ms)", median(rec.open), -1, "< 50");
@@ -284,9 +303,9 @@ int main(int argc, char *argv[])
         std::printf("%s=%s ", qPrintable(f.key()), qPrintable(f.value()));
     for (const LockedScreen &l : locked)
         std::printf("locked_%s_startup_ratio=%.2f locked_%s_key_screen_max_ms=%.2f "
-                    "locked_%s_pixels=%.0f ",
+                    "locked_%s_pixels=%.0f locked_%s_box_max_ms=%.2f ",
             qPrintable(l.size), l.start / l.floorStart, qPrintable(l.size), l.screenMax,
-            qPrintable(l.size), l.pixels);
+            qPrintable(l.size), l.pixels, qPrintable(l.size), l.boxMax);
     std::printf("\n");
     return 0;
 }

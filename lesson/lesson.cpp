@@ -17,6 +17,7 @@ namespace lesson {
 namespace {
 constexpr int shownPointSize = 216; // three times the prompt's, so a digit fills the window
 constexpr QChar escape(27);
+const QString warning = QStringLiteral("Fai attenzione, non hai premuto un numero");
 
 // Beside the title a title bar holds the window's icon and its buttons.
 constexpr int titleBarRoom = 140;
@@ -70,8 +71,7 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
             m_family + u'/' + KeyAscii + u".wav", m_installed + u'/' + KeyAscii + u".wav");
         showPicture(KeyAscii);
     } else {
-        tell(QMessageBox::Question, QStringLiteral("Fai attenzione, non hai premuto un numero"),
-            QStringLiteral("Premi un altro tasto"));
+        tell(QMessageBox::Question, warning, QStringLiteral("Premi un altro tasto"));
     }
 }
 
@@ -86,6 +86,9 @@ void Lesson::readAhead()
             files << m_family + u'/' + QLatin1Char(d) + u"@2x.jpg";
     }
     m_pictures.readAhead(files, ratio);
+    // The program's first box loads the style's icons and the bold font, a fifth of a second:
+    // drawn once now, unseen, the first wrong key's box opens as quickly as any other.
+    makeBox(QMessageBox::Question, warning, QString())->grab();
 }
 
 int Lesson::screenRatio() const
@@ -131,17 +134,24 @@ void Lesson::showPicture(const QString &digit)
     }
 }
 
-void Lesson::tell(QMessageBox::Icon icon, const QString &title, const QString &text)
+std::unique_ptr<QMessageBox> Lesson::makeBox(
+    QMessageBox::Icon icon, const QString &title, const QString &text) const
 {
-    QWidget *window = m_controls.Text1->window();
-    const std::unique_ptr<QMessageBox> box = m_boxMaker
-        ? m_boxMaker(icon, title, text)
-        : std::make_unique<QMessageBox>(icon, title, text, QMessageBox::Ok, window);
+    std::unique_ptr<QMessageBox> box = m_boxMaker ? m_boxMaker(icon, title, text)
+                                                  : std::make_unique<QMessageBox>(icon, title, text,
+                                                      QMessageBox::Ok, m_controls.Text1->window());
     // The warning is carried mostly by the title, yet Qt sizes a box by its text, and the title
     // bar then cuts the title short. The text's column is widened until the box is as wide as
     // its title bar needs.
     if (auto *words = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
         words->setMinimumWidth(titleBarWidth(title) - boxIconColumn);
+    return box;
+}
+
+void Lesson::tell(QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    QWidget *window = m_controls.Text1->window();
+    const std::unique_ptr<QMessageBox> box = makeBox(icon, title, text);
     // Waits here, as the key's answer is whole only once the box is closed: the goodbye ends the
     // program after its OK, and no key reaches the lesson meanwhile.
     box->exec();

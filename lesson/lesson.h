@@ -47,6 +47,8 @@ public:
 private:
     void showPicture(const QString &digit);
     int screenRatio() const;
+    std::unique_ptr<QMessageBox> makeBox(
+        QMessageBox::Icon icon, const QString &title, const QString &text) const;
     void tell(QMessageBox::Icon icon, const QString &title, const QString &text);
 
     Controls m_controls;

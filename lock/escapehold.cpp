@@ -69,8 +69,9 @@ bool EscapeHold::eventFilter(QObject *watched, QEvent *event)
     if (!watched->isWidgetType())
         return false;
     if (!m_othersDown.isEmpty()) {
+        // Nothing at all, in a box as in the lesson, until it is let go.
         m_state = State::Palm;
-        return watched == m_catcher;
+        return true;
     }
     // Esc in a box is the box's: it closes it, as Enter does, and the hold counts from there.
     m_inBox = watched != m_catcher;

@@ -44,9 +44,10 @@ void FullScreen::follow(QScreen *screen)
     if (!screen)
         return;
     // A window manager keeps a full-screen window the size of its screen; without one, as on a
-    // bare X server, nobody else would.
+    // bare X server, nobody else would. Not asked whether the window is full screen: Qt says no
+    // once it has been resized, and every later size would go unfollowed.
     const auto fill = [this] {
-        if (isFullScreen() && m_followed && geometry() != m_followed->geometry())
+        if (m_followed && geometry() != m_followed->geometry())
             setGeometry(m_followed->geometry());
     };
     connect(screen, &QScreen::geometryChanged, this, fill);

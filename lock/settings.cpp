@@ -50,6 +50,30 @@ QString keep(const QString &name, const QVariant &value)
         return QStringLiteral("il file %1 non si può scrivere").arg(file);
     return {};
 }
+// The choice as the file has it, quotes and all; empty where it is written in no [lezione] line.
+QString writtenValue(const QString &file)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return {};
+    QString section;
+    while (!in.atEnd()) {
+        const QString line = QString::fromUtf8(in.readLine()).trimmed();
+        if (line.startsWith(u'[')) {
+            section = line;
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (section != u"[lezione]" || equals < 0
+            || line.left(equals).trimmed() != key.section(u'/', 1))
+            continue;
+        QString value = line.mid(equals + 1).trimmed();
+        if (!value.startsWith(u'"'))
+            value = value.section(u';', 0, 0).trimmed(); // a comment after it
+        return value;
+    }
+    return {};
+}
 } // namespace
 
 QString settingsFile()
@@ -63,14 +87,26 @@ bool alwaysFullScreen()
     const QString file = settingsFile();
     if (!QFileInfo::exists(file))
         return false;
-    QSettings settings(file, QSettings::IniFormat);
-    const QVariant on = settings.value(key, false);
-    if (settings.status() != QSettings::NoError || !on.canConvert<bool>()) {
+    const QSettings settings(file, QSettings::IniFormat);
+    const bool present = settings.contains(key);
+    if (settings.status() != QSettings::NoError) {
         std::fprintf(stderr, "numeri: impostazioni non lette, %s: il gioco parte come sempre\n",
             qUtf8Printable(file));
         return false;
     }
-    return on.toBool();
+    if (!present)
+        return false;
+    // Qt would take any word but "false" and "0" for yes, "no" and "off" among them, and takes
+    // the quotes off "true": a choice is the word the program writes and nothing else.
+    const QString written = writtenValue(file);
+    if (written.compare(u"true", Qt::CaseInsensitive) == 0)
+        return true;
+    if (written.compare(u"false", Qt::CaseInsensitive) != 0)
+        std::fprintf(stderr,
+            "numeri: impostazioni, %s: schermoIntero=%s non è né true né false: il gioco parte "
+            "come sempre\n",
+            qUtf8Printable(file), qUtf8Printable(written));
+    return false;
 }
 
 QString setAlwaysFullScreen(bool on)

@@ -29,6 +29,21 @@ public:
     }
 };
 
+// Alt alone would take the keyboard into the menu bar, where every key after it is swallowed
+// until Enter or Esc: a child who taps Alt would find the lesson dead.
+class NoAltNavigationStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+        QStyleHintReturn *returned) const override
+    {
+        return hint == SH_MenuBar_AltKeyNavigation
+            ? 0
+            : QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
 // The end of the program: leaves every event loop, an open box's too, so main() returns at once.
 void endProgram()
 {
@@ -67,6 +82,9 @@ void Form1::holdEscapeToLeave()
 {
     const QString caption = QStringLiteral("Per uscire tieni premuto il tasto esc");
     ui->Esc->setText(caption);
+    auto *menuStyle = new NoAltNavigationStyle;
+    menuStyle->setParent(this);
+    ui->menubar->setStyle(menuStyle);
     // The full screen is the lesson's one window: its boxes are drawn in it.
     m_lesson->setBoxMaker([this](QMessageBox::Icon icon, const QString &title,
                               const QString &text) -> std::unique_ptr<QMessageBox> {

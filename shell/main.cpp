@@ -1,7 +1,9 @@
 #include "family/familywindow.h"
 #include "lesson/sound.h"
 #include "lock/fullscreen.h"
+#include "lock/keepabove.h"
 #include "lock/keyboardlock.h"
+#include "lock/onlyone.h"
 #include "lock/settings.h"
 #include "shell/application.h"
 #include "shell/form1.h"
@@ -116,6 +118,12 @@ int main(int argc, char *argv[])
             window.open(handed);
         return end(sound, app.exitStatus(app.exec()));
     }
+    const bool locked = fullScreen || lock::alwaysFullScreen();
+    const std::unique_ptr<QLockFile> claim = locked ? lock::claimLockedScreen() : nullptr;
+    if (locked && !claim) {
+        std::fputs("numeri: il gioco è già aperto a schermo intero: resta quello\n", stderr);
+        return 0;
+    }
     auto *window = new Form1(sound, QCoreApplication::applicationDirPath());
     // The window first; the sound system, a much heavier thing to load, and the family's large
     // photos right after.
@@ -123,12 +131,13 @@ int main(int argc, char *argv[])
         sound.start();
         window->readAhead();
     });
-    if (!fullScreen && !lock::alwaysFullScreen()) {
+    if (!locked) {
         const std::unique_ptr<Form1> owner(window);
         window->show();
         return end(sound, app.exitStatus(app.exec()));
     }
     lock::FullScreen screen(window);
+    const lock::KeepAbove above(&screen);
     window->holdEscapeToLeave();
     const lock::KeyboardLock keys(&screen);
     // For the parent's window, which tells what this desktop let the lesson lock.

@@ -15,8 +15,9 @@ namespace testkit {
 class XScreen
 {
 public:
-    XScreen()
-        : m_x(xcb_connect(nullptr, nullptr))
+    // DISPLAY's, or that named.
+    explicit XScreen(const char *display = nullptr)
+        : m_x(xcb_connect(display, nullptr))
         , m_root(xcb_setup_roots_iterator(xcb_get_setup(m_x)).data->root)
     { }
     ~XScreen() { xcb_disconnect(m_x); }

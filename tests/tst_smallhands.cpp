@@ -1,0 +1,300 @@
+// What a small child's hands, or a parent's slip, can do to the locked lesson in the window itself:
+// its boxes, Alt, a palm on the keyboard, a right click, and the parent's choice as written.
+#include "lesson/sound.h"
+#include "lock/fullscreen.h"
+#include "lock/settings.h"
+#include "shell/application.h"
+#include "shell/form1.h"
+#include "testkit.h"
+
+#include <QAbstractButton>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScopeGuard>
+#include <QTest>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace testkit;
+
+namespace {
+class NoSound : public lesson::Sound
+{
+public:
+    void suona(const QString &, const QString &) override { }
+};
+const QString goodbye = QStringLiteral("A presto da Zorvalde e Trucchelo");
+const QString warning = QStringLiteral("Fai attenzione, non hai premuto un numero");
+
+// Sends a key as X would, to the widget with the keyboard.
+void key(QEvent::Type type, Qt::Key code, const QString &text = {})
+{
+    QKeyEvent event(type, code, {}, text);
+    if (QWidget *target = QApplication::focusWidget())
+        QApplication::sendEvent(target, &event);
+}
+} // namespace
+
+class TestSmallHands : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void boxes_data();
+    void boxes();
+    void altThenDigits_data();
+    void altThenDigits();
+    void palm_data();
+    void palm();
+    void contextMenu_data();
+    void contextMenu();
+    void settingsValues_data();
+    void settingsValues();
+
+private:
+    void open(bool locked);
+    QLabel *label() const { return m_form->findChild<QLabel *>(QStringLiteral("Label1")); }
+    QLineEdit *catcher() const { return m_form->findChild<QLineEdit *>(QStringLiteral("Text1")); }
+
+    QTemporaryDir m_dir;
+    NoSound m_sound;
+    Form1 *m_form = nullptr;
+    std::unique_ptr<QWidget> m_window;
+};
+
+void TestSmallHands::init()
+{
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
+}
+
+void TestSmallHands::cleanup()
+{
+    m_window.reset();
+    m_form = nullptr;
+}
+
+// The lesson's window as the program opens it, locked on the full screen or plain.
+void TestSmallHands::open(bool locked)
+{
+    m_form = new Form1(m_sound, QStringLiteral(NUMERI_BUILD_DIR));
+    if (locked) {
+        auto *screen = new lock::FullScreen(m_form);
+        m_form->holdEscapeToLeave();
+        m_window.reset(screen);
+        screen->showFullScreen();
+    } else {
+        m_window.reset(m_form);
+        m_form->show();
+    }
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTRY_COMPARE(QApplication::focusWidget(), catcher());
+}
+
+void TestSmallHands::boxes_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<int>("closer");
+    for (const auto &[name, code] : { std::pair("Enter", Qt::Key_Return),
+             std::pair("Space", Qt::Key_Space), std::pair("Esc", Qt::Key_Escape) }) {
+        QTest::addRow("locked, closed by %s", name) << true << int(code);
+        QTest::addRow("plain, closed by %s", name) << false << int(code);
+    }
+}
+
+// Faults: the locked lesson's box a window of its own again, or not in the middle of the form;
+// the box losing its keys; the lesson behind it taking keys or clicks while it is open; Esc that
+// closed a box taken for a key of the lesson's too; the keyboard not given back after it.
+void TestSmallHands::boxes()
+{
+    QFETCH(bool, locked);
+    QFETCH(int, closer);
+    open(locked);
+    SeenBox seen;
+    QStringList wrong;
+    QTimer::singleShot(100, this, [&] {
+        QMessageBox *box = openBox();
+        if (!box)
+            return wrong.append(QStringLiteral("no box"));
+        // The d that opened it is let go in it.
+        key(QEvent::KeyRelease, Qt::Key_D, QStringLiteral("d"));
+        seen = { box->windowTitle(), box->text(), box->icon(), box->standardButtons(), 0,
+            box->isWindow(), QRect(box->mapToGlobal(QPoint()), box->size()) };
+        // A click on the catcher, and a key, while the box is open: neither reaches the lesson.
+        QTest::mouseClick(m_form->centralWidget(), Qt::LeftButton, {},
+            catcher()->mapTo(m_form->centralWidget(), catcher()->rect().center()));
+        if (QApplication::focusWidget() != box->button(QMessageBox::Ok))
+            wrong << QStringLiteral("the box lost the keyboard");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (QApplication::focusWidget() != box->button(QMessageBox::Ok))
+            wrong << QStringLiteral("Tab left the box");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_7, {}, 0);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(closer));
+    });
+    key(QEvent::KeyPress, Qt::Key_D, QStringLiteral("d"));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", ")));
+    QCOMPARE(seen.title, warning);
+    QCOMPARE(seen.text, QStringLiteral("Premi un altro tasto"));
+    QCOMPARE(seen.icon, QMessageBox::Question);
+    QCOMPARE(seen.ownWindow, !locked);
+    if (locked) {
+        const QPoint middle = m_form->mapToGlobal(m_form->rect().center());
+        QVERIFY2((seen.place.center() - middle).manhattanLength() <= 2,
+            qPrintable(QStringLiteral("box at %1,%2 of %3x%4")
+                           .arg(seen.place.x())
+                           .arg(seen.place.y())
+                           .arg(seen.place.width())
+                           .arg(seen.place.height())));
+    }
+    QTRY_COMPARE(QApplication::focusWidget(), catcher());
+    QTest::qWait(300); // an Esc taken for a key would open its box by now
+    QVERIFY(!openBox());
+    QCOMPARE(label()->text(), QStringLiteral("d"));
+    QTest::keyClick(catcher(), Qt::Key_5, {}, 0);
+    QCOMPARE(label()->text(), QStringLiteral("5"));
+}
+
+void TestSmallHands::altThenDigits_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("locked") << true;
+}
+
+// Fault: Alt alone takes the keyboard into the menu bar, which swallows every key after it.
+void TestSmallHands::altThenDigits()
+{
+    QFETCH(bool, locked);
+    open(locked);
+    QTest::keyClick(catcher(), Qt::Key_Alt, Qt::AltModifier);
+    for (const char *digit : { "3", "8" }) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(digit[0]), {}, 0);
+        QCOMPARE(label()->text(), QString::fromLatin1(digit));
+    }
+    QCOMPARE(QApplication::focusWidget(), catcher());
+}
+
+void TestSmallHands::palm_data()
+{
+    // When an arrow goes down and is let go, in ms from Esc's press; `never` is after the case.
+    QTest::addColumn<int>("otherDown");
+    QTest::addColumn<int>("otherUp");
+    QTest::addColumn<bool>("leaves");
+    constexpr int never = 99999;
+    QTest::newRow("Esc alone") << never << never << true;
+    QTest::newRow("an arrow down first") << -100 << never << false;
+    QTest::newRow("an arrow down meanwhile") << 1000 << never << false;
+    QTest::newRow("an arrow let go before Esc") << -200 << -100 << true;
+}
+
+// Faults: a palm resting on the keyboard, Esc among its keys, leaves the lesson after the hold;
+// a key let go before Esc still counted as held, so that the parent cannot leave.
+void TestSmallHands::palm()
+{
+    QFETCH(int, otherDown);
+    QFETCH(int, otherUp);
+    QFETCH(bool, leaves);
+    open(true);
+    QEventLoop program; // stands for the program's loop, which the end leaves
+    QString shown;
+    std::unique_ptr<BoxCloser> closer;
+    const int escDown = 300; // the hold starts here
+    QTimer::singleShot(escDown + otherDown, this, [] { key(QEvent::KeyPress, Qt::Key_Left); });
+    QTimer::singleShot(escDown + otherUp, this, [] { key(QEvent::KeyRelease, Qt::Key_Left); });
+    QTimer::singleShot(
+        escDown, this, [] { key(QEvent::KeyPress, Qt::Key_Escape, QStringLiteral("\x1b")); });
+    QTimer::singleShot(escDown + 3500, this, [&] {
+        if (QMessageBox *box = openBox())
+            shown = box->windowTitle();
+        closer = std::make_unique<BoxCloser>();
+        key(QEvent::KeyRelease, Qt::Key_Escape, QStringLiteral("\x1b"));
+    });
+    QTimer::singleShot(escDown + 4000, &program, [&] { program.exit(99); });
+    const int status = program.exec();
+    // The end of the program leaves Qt's every later loop ending at once until the application's
+    // own loop has run.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    QCOMPARE(status, leaves ? 0 : 99);
+    QCOMPARE(shown, leaves ? goodbye : QString());
+}
+
+void TestSmallHands::contextMenu_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("locked") << true;
+    QTest::newRow("plain") << false;
+}
+
+// Fault: a right click on the unseen key catcher opens Qt's edit menu (Annulla, Taglia, Incolla…).
+void TestSmallHands::contextMenu()
+{
+    QFETCH(bool, locked);
+    open(locked);
+    // A right click as the window hands it on, the click and then the request for a menu.
+    const QPoint at = catcher()->rect().center();
+    QTest::mouseClick(catcher(), Qt::RightButton, {}, at);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, catcher()->mapToGlobal(at));
+    QApplication::sendEvent(catcher(), &request);
+    QTest::qWait(100);
+    QWidget *menu = QApplication::activePopupWidget();
+    if (menu)
+        menu->close();
+    QVERIFY2(!menu, "a menu opened");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_4, {}, 0);
+    QCOMPARE(label()->text(), QStringLiteral("4"));
+}
+
+void TestSmallHands::settingsValues_data()
+{
+    QTest::addColumn<QByteArray>("line"); // under [lezione]
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<bool>("said");
+    QTest::newRow("true") << QByteArray("schermoIntero=true") << true << false;
+    QTest::newRow("TRUE") << QByteArray("schermoIntero = TRUE") << true << false;
+    QTest::newRow("false") << QByteArray("schermoIntero=false") << false << false;
+    QTest::newRow("False") << QByteArray("schermoIntero=False") << false << false;
+    QTest::newRow("none") << QByteArray("altro=1") << false << false;
+    for (const char *other : { "no", "off", "maybe", "1", "0", "\"true\"", "yes", "" })
+        QTest::addRow("%s", *other ? other : "empty")
+            << QByteArray("schermoIntero=") + other << false << true;
+}
+
+// Faults: a word that is not a choice (no, off, maybe, 1, "true") taken for yes, and the lesson
+// locked against the parent's wish; such a word taken silently for no.
+void TestSmallHands::settingsValues()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, locked);
+    QFETCH(bool, said);
+    const QString config
+        = m_dir.filePath(QStringLiteral("config-") + QString::fromUtf8(QTest::currentDataTag()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    const auto unset = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+    QVERIFY(write(lock::settingsFile(), "[lezione]\n" + line + "\n"));
+    // Standard error, caught in a file for the call.
+    const QString caught = m_dir.filePath(QStringLiteral("stderr"));
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    FILE *file = std::fopen(QFile::encodeName(caught).constData(), "w");
+    ::dup2(::fileno(file), 2);
+    const bool on = lock::alwaysFullScreen();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::fclose(file);
+    QCOMPARE(on, locked);
+    QCOMPARE(contentOf(caught).contains("non è né true né false"), said);
+}
+
+int main(int argc, char *argv[])
+{
+    Application app(argc, argv);
+    TestSmallHands test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_smallhands.moc"
