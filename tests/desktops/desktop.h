@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace testkit {
+
+// A desktop families use, started headless and afresh in a folder of its own: GNOME Shell or
+// KWin on Wayland, with a session bus of its own (and, for GNOME, a system bus, without which it
+// stops). It presses keys as a keyboard would, and tells whether one of its own shortcuts fired.
+class Desktop : public QObject
+{
+    Q_OBJECT
+public:
+    enum Kind { Gnome, Kwin };
+
+    explicit Desktop(Kind kind);
+    ~Desktop() override;
+
+    // Starts it; false, with the reason in qWarning, where it did not come up.
+    bool start();
+    // Where a program of the session runs: its display, buses and a home of its own.
+    QProcessEnvironment env() const { return m_env; }
+    QString folder() const { return m_dir.path(); }
+
+    // Linux key codes, as a keyboard sends them: "d 125" presses Super, "u 125" lets it go,
+    // "k 28" taps Return, "s 500" waits.
+    bool keys(const QString &steps);
+    // The shortcut bound: Super on GNOME (the Activities overview), Super+F9 on KWin (Super+F5 is
+    // its own); neither is a key the lesson answers with a box.
+    bool pressShortcut();
+    // Whether the shortcut fired since last asked; where it did, the desktop is put back.
+    bool shortcutFired();
+
+    // GNOME only: JavaScript run in the shell; what it gave, "" where it failed.
+    QString eval(const QString &script);
+
+private Q_SLOTS:
+    void fired() { ++m_fired; }
+
+private:
+    bool startBus(QProcess &bus, const QString &config, const QString &address);
+    bool waitReady();
+
+    Kind m_kind;
+    QTemporaryDir m_dir;
+    QProcessEnvironment m_env;
+    QProcess m_systemBus, m_sessionBus, m_compositor;
+    std::unique_ptr<QDBusConnection> m_bus;
+    int m_fired = 0;
+};
+
+} // namespace testkit
