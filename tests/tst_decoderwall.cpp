@@ -1,80 +1,24 @@
 // A file made to take over a decoding library reaches nothing but itself: the real numeri-decode,
 // with a libsndfile of the tests' own found first, which tries to reach out once asked to open
-// the file. Each reach is tried on this kernel, and again as on a kernel without Landlock, where
-// the system-call filter stands alone; every listener of the test's must get nothing.
+// the file. Each reach is tried as on a kernel without Landlock, where the system-call filter
+// stands alone.
+#include "family/voice.h"
+#include "testkit.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <netinet/in.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-volatile std::sig_atomic_t signalled = 0;
-
-// A socket of the test's, bound and listening where it can, its address in words for the
-// hostile library; closed with it.
-struct Listener
-{
-    int fd = -1;
-    QByteArray address;
-    ~Listener()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-
-    void inet(int type)
-    {
-        fd = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in at {};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof at;
-        bind(fd, reinterpret_cast<sockaddr *>(&at), length);
-        getsockname(fd, reinterpret_cast<sockaddr *>(&at), &length);
-        address = QByteArray::number(ntohs(at.sin_port));
-        if (type == SOCK_STREAM)
-            listen(fd, 4);
-    }
-
-    void unix(const QByteArray &name, bool abstract)
-    {
-        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un at {};
-        at.sun_family = AF_UNIX;
-        const int from = abstract ? 1 : 0;
-        memcpy(at.sun_path + from, name.constData(), size_t(name.size()));
-        if (!abstract)
-            unlink(at.sun_path); // the last row's, bound there still
-        bind(fd, reinterpret_cast<sockaddr *>(&at),
-            socklen_t(offsetof(sockaddr_un, sun_path) + size_t(from + name.size())));
-        listen(fd, 4);
-        address = name;
-    }
-
-    // Whether anything came: a connection waiting, or a datagram.
-    bool reached() const
-    {
-        char byte;
-        const int connection = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection >= 0)
-            close(connection);
-        return connection >= 0 || recv(fd, &byte, 1, MSG_DONTWAIT) >= 0;
-    }
-};
-
 // In the decoder's process before it starts: the kernel answers Landlock's first call as one
 // that has none does. This is no wall, so other architectures' calls are not looked at.
 void withoutLandlock()
@@ -89,27 +33,6 @@ void withoutLandlock()
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0
         || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
         _exit(127);
-}
-
-// A tenth of a second of silence in a WAV file, which FFmpeg reads once libsndfile turns it down.
-QByteArray silence()
-{
-    QByteArray wav(44 + 4410, '\0');
-    const auto put32 = [&wav](int at, quint32 v) { qToLittleEndian(v, wav.data() + at); };
-    const auto put16 = [&wav](int at, quint16 v) { qToLittleEndian(v, wav.data() + at); };
-    memcpy(wav.data(), "RIFF", 4);
-    put32(4, quint32(wav.size() - 8));
-    memcpy(wav.data() + 8, "WAVEfmt ", 8);
-    put32(16, 16);
-    put16(20, 1);
-    put16(22, 1);
-    put32(24, 22050);
-    put32(28, 44100);
-    put16(32, 2);
-    put16(34, 16);
-    memcpy(wav.data() + 36, "data", 4);
-    put32(40, 4410);
-    return wav;
 }
 } // namespace
 
@@ -129,23 +52,23 @@ private:
 void TestDecoderWall::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QFile wav(m_dir.filePath(QStringLiteral("message.wav")));
-    QVERIFY(wav.open(QIODevice::WriteOnly) && wav.write(silence()) > 0);
-    QFile secret(m_dir.filePath(QStringLiteral("secret.txt")));
-    QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("the family's secrets") > 0);
-    std::signal(SIGUSR2, [](int) { signalled = 1; });
+    // A tenth of a second of silence, which FFmpeg reads once libsndfile turns it down.
+    QVERIFY(testkit::write(m_dir.filePath(QStringLiteral("message.wav")),
+        family::wavFile(std::vector<qint16>(2205, 0))));
+    QVERIFY(testkit::write(m_dir.filePath(QStringLiteral("secret.txt")), "the family's secrets"));
+    std::signal(SIGUSR2, SIG_IGN); // a signal that got through is said so; the test goes on
 }
 
 void TestDecoderWall::hostileLibrary_data()
 {
     QTest::addColumn<QByteArray>("reach");
     QTest::addColumn<bool>("landlock");
-    for (const bool landlock : { true, false }) {
-        const char *kernel = landlock ? "" : ", no Landlock";
-        for (const char *reach :
-            { "read", "create", "tcp", "udp", "unix", "abstract", "kill", "fork", "exec" })
-            QTest::addRow("%s%s", reach, kernel) << QByteArray(reach) << landlock;
-    }
+    // With Landlock a reach gets through only where the filter lets it too, so the filter's own
+    // rows are the ones that catch a fault; reading alone is Landlock's in the sanitizer build.
+    for (const char *reach :
+        { "read", "create", "tcp", "udp", "unix", "abstract", "kill", "fork", "exec" })
+        QTest::addRow("%s, no Landlock", reach) << QByteArray(reach) << false;
+    QTest::newRow("read") << QByteArray("read") << true;
 }
 
 void TestDecoderWall::hostileLibrary()
@@ -158,27 +81,25 @@ void TestDecoderWall::hostileLibrary()
             "in the sanitizer build the filter lets files be opened to read, for the leak check's "
             "look at /proc as it ends, and Landlock alone refuses the rest");
 #endif
-    Listener listener;
+    // No one listens: a refused call is never made, and one let through ends in success or in
+    // an error of its own (no such socket, connection refused), so the errno alone tells.
     QByteArray argument;
     const QString made = m_dir.filePath(QStringLiteral("made.txt"));
+    QFile::remove(made); // a row before that got through
     if (reach == "read")
         argument = QFile::encodeName(m_dir.filePath(QStringLiteral("secret.txt")));
     else if (reach == "create")
         argument = QFile::encodeName(made);
     else if (reach == "tcp" || reach == "udp")
-        listener.inet(reach == "tcp" ? SOCK_STREAM : SOCK_DGRAM);
+        argument = "9";
     else if (reach == "unix")
-        listener.unix(QFile::encodeName(m_dir.filePath(QStringLiteral("session.socket"))), false);
+        argument = QFile::encodeName(m_dir.filePath(QStringLiteral("session.socket")));
     else if (reach == "abstract")
-        listener.unix("numeri-wall-" + QByteArray::number(getpid()), true);
+        argument = "numeri-wall-" + QByteArray::number(getpid());
     else if (reach == "kill")
         argument = QByteArray::number(getpid());
     else if (reach == "exec")
         argument = "/bin/true";
-    if (listener.fd >= 0)
-        argument = listener.address;
-    QVERIFY(listener.address.isEmpty() || !listener.reached());
-    signalled = 0;
 
     QProcess decoder;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -203,10 +124,7 @@ void TestDecoderWall::hostileLibrary()
     QCOMPARE(decoder.exitStatus(), QProcess::NormalExit);
     QCOMPARE(decoder.exitCode(), 0);
     QCOMPARE(decoder.readAllStandardOutput().size(), 2205 * 2);
-    if (!listener.address.isEmpty())
-        QVERIFY(!listener.reached());
     QVERIFY(!QFile::exists(made));
-    QCOMPARE(signalled, 0);
 }
 
 QTEST_GUILESS_MAIN(TestDecoderWall)

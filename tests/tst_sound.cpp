@@ -61,7 +61,6 @@ private Q_SLOTS:
     void playing();
     void familyFirst_data();
     void familyFirst();
-    void silenceLetsTheDeviceGo();
     void stalledDeviceIsReplaced();
     void shipped_data();
     void shipped();
@@ -184,18 +183,6 @@ void TestSound::familyFirst()
     sound.suona(word, testkit::builtMedia() + u"/7.wav");
     QTRY_VERIFY_WITH_TIMEOUT(
         timesHeard(played(), pcm(testkit::builtMedia() + u'/' + heard + u".wav")), 5000);
-}
-
-// Fault: a silent program keeps its device, and the sound server its stream, for good.
-void TestSound::silenceLetsTheDeviceGo()
-{
-    lesson::SdlSound sound;
-    sound.suona(testkit::builtMedia() + u"/1.wav");
-    QTRY_VERIFY(sound.hasDevice());
-    QTRY_VERIFY_WITH_TIMEOUT(!sound.hasDevice(), 10000);
-    // And the next word opens it again, heard whole.
-    sound.suona(testkit::builtMedia() + u"/2.wav");
-    QTRY_VERIFY_WITH_TIMEOUT(timesHeard(played(), pcm(testkit::builtMedia() + u"/2.wav")), 5000);
 }
 
 // Faults: a device that takes sound and then stops draining (a dead PipeWire stream that still

@@ -22,29 +22,12 @@
 #include <unistd.h>
 
 namespace {
-const char stolen[] = "the family's secrets";
-
-sockaddr_in local(const std::string &port)
+// -1 with errno where the call was refused. A connection is the reach: a datagram socket's needs
+// no one listening.
+int reachOut(int family, int type, const void *to, size_t length)
 {
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(uint16_t(std::stoi(port)));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return to;
-}
-
-// -1 with errno where the call was refused.
-int reachUnix(const std::string &name, bool abstract)
-{
-    sockaddr_un to {};
-    to.sun_family = AF_UNIX;
-    const size_t at = abstract ? 1 : 0; // an abstract name begins with a zero byte
-    std::memcpy(to.sun_path + at, name.data(), std::min(name.size(), sizeof to.sun_path - 2));
-    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + at + name.size());
-    if (s < 0 || connect(s, reinterpret_cast<sockaddr *>(&to), length) != 0)
-        return -1;
-    return int(send(s, stolen, sizeof stolen, 0));
+    const int s = socket(family, type, 0);
+    return s < 0 ? -1 : connect(s, static_cast<const sockaddr *>(to), socklen_t(length));
 }
 
 int reach(const std::string &what, const std::string &arg)
@@ -53,22 +36,21 @@ int reach(const std::string &what, const std::string &arg)
         return open(arg.c_str(), O_RDONLY);
     if (what == "create")
         return open(arg.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (what == "tcp") {
-        const sockaddr_in to = local(arg);
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        if (s < 0 || connect(s, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0)
-            return -1;
-        return int(send(s, stolen, sizeof stolen, 0));
+    if (what == "tcp" || what == "udp") {
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(uint16_t(std::stoi(arg)));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return reachOut(AF_INET, what == "tcp" ? SOCK_STREAM : SOCK_DGRAM, &to, sizeof to);
     }
-    if (what == "udp") {
-        const sockaddr_in to = local(arg);
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        return s < 0 ? -1
-                     : int(sendto(s, stolen, sizeof stolen, 0,
-                         reinterpret_cast<const sockaddr *>(&to), sizeof to));
+    if (what == "unix" || what == "abstract") {
+        sockaddr_un to {};
+        to.sun_family = AF_UNIX;
+        const size_t at = what == "abstract" ? 1 : 0; // an abstract name begins with a zero byte
+        const size_t size = std::min(arg.size(), sizeof to.sun_path - 2);
+        std::memcpy(to.sun_path + at, arg.data(), size);
+        return reachOut(AF_UNIX, SOCK_STREAM, &to, offsetof(sockaddr_un, sun_path) + at + size);
     }
-    if (what == "unix" || what == "abstract")
-        return reachUnix(arg, what == "abstract");
     if (what == "kill")
         return kill(pid_t(std::stol(arg)), SIGUSR2);
     if (what == "fork") {
