@@ -111,7 +111,7 @@ int main(int argc, char *argv[])
             panel->hide();
             QElapsedTimer t;
             t.start();
-            window.useSound(3, here(file));
+            window.import().useSound(3, here(file));
             while (!panel->isVisible() && t.elapsed() < 20000)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
             QCoreApplication::processEvents(); // its waveform painted
@@ -128,7 +128,7 @@ int main(int argc, char *argv[])
         status->clear();
         QElapsedTimer t;
         t.start();
-        window.usePhoto(5, here("photo.heic"));
+        window.import().usePhoto(5, here("photo.heic"));
         while (!status->text().startsWith(u"Fatto") && !status->text().startsWith(u"Non ")
             && t.elapsed() < 20000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);

@@ -15,6 +15,7 @@ enum class Result {
     NotMine, // not a format this decoder knows: the next one may
     Broken, // its format, but it cannot be read through
     Missing, // its format, whose decoder is not installed
+    TooLarge, // a picture larger than may be decoded here
 };
 
 // A picture, upright, as 8-bit RGB rows.
@@ -44,12 +45,17 @@ Result withFfmpeg(int fd, std::unique_ptr<Mono> &sound);
 // libheif, loaded where installed: HEIC from iPhones, AVIF. False where it is not; then MISSING
 // names the Debian package.
 bool loadHeif(std::string *missing);
-// Reads FD whole (a photo's size at most) and decodes its primary image, turned as it says;
-// Missing, naming the packages in MISSING, where libheif has no decoder for its codec.
-Result withHeif(int fd, Picture &picture, std::string *missing);
-// PICTURE made no larger than WIDTH x HEIGHT, its proportions kept, each pixel the mean of those
-// it covers.
-void fit(Picture &picture, int width, int height);
+// Reads FD whole (a photo's size at most) and decodes its primary image, turned as it says, into
+// PICTURE no larger than WIDTH x HEIGHT; Missing, naming the packages in MISSING, where libheif
+// has no decoder for its codec; TooLarge, with its size in PICTURE where the file tells it, where
+// decoding it would take more memory than is allowed.
+Result withHeif(int fd, int width, int height, Picture &picture, std::string *missing);
+
+// The length FD's WAV header gives its sound, in seconds; 0 where it is no WAV or gives none.
+double wavSeconds(int fd);
+// Whether FD, an Ogg file, ends inside a page, or with no page marked as the last: Ogg gives no
+// length of its own.
+bool oggEndsMidway(int fd);
 
 // Whether FD's first bytes are those of a format that only FFmpeg reads here (MP4, 3GP, AMR).
 bool onlyFfmpegReads(int fd);
@@ -58,5 +64,9 @@ bool onlyFfmpegReads(int fd);
 // anew, none written, no memory or time past a bound. False where the kernel could not shut the
 // file system away (a kernel without Landlock); the bounds stand all the same.
 bool confine();
+// Lets this process's memory grow by BYTES past what a sound's decoding is allowed, for a large
+// picture; false where that passes the bound that confine() set for any file, and then nothing
+// changes. Called once, before the file is decoded.
+bool allowMemory(size_t bytes);
 
 } // namespace decode

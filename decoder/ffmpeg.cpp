@@ -157,6 +157,8 @@ Result withFfmpeg(int fd, std::unique_ptr<Mono> &sound)
             && ff.codec_open(codec, decoder, nullptr) == 0 && codec->ch_layout.nb_channels > 0
             && codec->ch_layout.nb_channels <= 64) {
             sound = std::make_unique<Mono>(codec->sample_rate);
+            if (container->duration > 0 && container->duration != AV_NOPTS_VALUE)
+                sound->declare(double(container->duration) / AV_TIME_BASE);
             bool decoded = false;
             while (sound->wantsMore() && ff.read_frame(container, packet) >= 0) {
                 if (packet->stream_index == stream && ff.send_packet(codec, packet) >= 0) {

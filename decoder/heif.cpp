@@ -18,6 +18,8 @@ struct Heif
     decltype(&heif_context_read_from_memory_without_copy) read;
     decltype(&heif_context_get_primary_image_handle) primary;
     decltype(&heif_image_handle_release) handle_release;
+    decltype(&heif_image_handle_get_width) handle_width;
+    decltype(&heif_image_handle_get_height) handle_height;
     decltype(&heif_decode_image) decode;
     decltype(&heif_image_release) image_release;
     decltype(&heif_image_get_plane_readonly) plane;
@@ -28,6 +30,51 @@ Heif lib {};
 
 // A phone's photo, however large, as a few hundred thousand bytes at most.
 constexpr long largestFile = 64L << 20;
+
+// What decoding takes for each pixel at most: the codec's planes and libheif's copy of them, up to
+// 16 bits a sample and unsubsampled, its conversion to RGB, and the rows given back.
+constexpr size_t bytesPerPixel = 24;
+
+// libheif's own bound, or the memory this process is allowed, passed.
+bool tooLarge(const heif_error &error)
+{
+    return error.code == heif_error_Memory_allocation_error
+        || error.subcode == heif_suberror_Security_limit_exceeded;
+}
+
+// The picture RGB of WIDTH x HEIGHT, STRIDE bytes a row, made no larger than MOSTWIDTH x MOSTHEIGHT
+// as PICTURE, its proportions kept, each pixel the mean of those it covers. Read in place: a copy
+// of a 48-megapixel photo would take 144 MB more.
+void fit(const uint8_t *rgb, int stride, int width, int height, int mostWidth, int mostHeight,
+    Picture &picture)
+{
+    const double scale = mostWidth <= 0 || mostHeight <= 0
+        ? 1.0
+        : std::min(1.0, std::min(double(mostWidth) / width, double(mostHeight) / height));
+    picture.width = std::max(1, int(width * scale));
+    picture.height = std::max(1, int(height * scale));
+    picture.rgb.resize(size_t(picture.width) * size_t(picture.height) * 3);
+    for (int y = 0; y < picture.height; ++y) {
+        const int fromY = int(size_t(y) * size_t(height) / size_t(picture.height));
+        const int toY
+            = std::max(fromY + 1, int(size_t(y + 1) * size_t(height) / size_t(picture.height)));
+        for (int x = 0; x < picture.width; ++x) {
+            const int fromX = int(size_t(x) * size_t(width) / size_t(picture.width));
+            const int toX
+                = std::max(fromX + 1, int(size_t(x + 1) * size_t(width) / size_t(picture.width)));
+            unsigned long sum[3] = {};
+            for (int sy = fromY; sy < toY; ++sy)
+                for (int sx = fromX; sx < toX; ++sx)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += rgb[size_t(sy) * size_t(stride) + size_t(sx) * 3 + size_t(c)];
+            const auto count
+                = static_cast<unsigned long>(toY - fromY) * static_cast<unsigned long>(toX - fromX);
+            for (int c = 0; c < 3; ++c)
+                picture.rgb[(size_t(y) * size_t(picture.width) + size_t(x)) * 3 + size_t(c)]
+                    = uint8_t(sum[c] / count);
+        }
+    }
+}
 } // namespace
 
 bool loadHeif(std::string *missing)
@@ -40,6 +87,8 @@ bool loadHeif(std::string *missing)
         && take(handle, "heif_context_read_from_memory_without_copy", lib.read)
         && take(handle, "heif_context_get_primary_image_handle", lib.primary)
         && take(handle, "heif_image_handle_release", lib.handle_release)
+        && take(handle, "heif_image_handle_get_width", lib.handle_width)
+        && take(handle, "heif_image_handle_get_height", lib.handle_height)
         && take(handle, "heif_decode_image", lib.decode)
         && take(handle, "heif_image_release", lib.image_release)
         && take(handle, "heif_image_get_plane_readonly", lib.plane)
@@ -50,7 +99,7 @@ bool loadHeif(std::string *missing)
     return loaded && lib.init(nullptr).code == heif_error_Ok;
 }
 
-Result withHeif(int fd, Picture &picture, std::string *missing)
+Result withHeif(int fd, int width, int height, Picture &picture, std::string *missing)
 {
     std::vector<char> bytes;
     char block[65536];
@@ -68,22 +117,28 @@ Result withHeif(int fd, Picture &picture, std::string *missing)
     heif_error error = lib.read(context, bytes.data(), bytes.size(), nullptr);
     if (error.code == heif_error_Ok)
         error = lib.primary(context, &handle);
+    if (error.code == heif_error_Ok) {
+        picture.width = lib.handle_width(handle);
+        picture.height = lib.handle_height(handle);
+        if (!allowMemory(size_t(std::max(0, picture.width)) * size_t(std::max(0, picture.height))
+                * bytesPerPixel))
+            result = Result::TooLarge;
+    }
     // Turned and mirrored as the file says (its irot and imir), which is how the phone showed it.
-    if (error.code == heif_error_Ok)
+    if (error.code == heif_error_Ok && result != Result::TooLarge) {
         error
             = lib.decode(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr);
-    if (error.code == heif_error_Ok) {
         int stride = 0;
-        const uint8_t *rgb = lib.plane(image, heif_channel_interleaved, &stride);
-        picture.width = lib.width(image, heif_channel_interleaved);
-        picture.height = lib.height(image, heif_channel_interleaved);
-        if (rgb && picture.width > 0 && picture.height > 0) {
-            picture.rgb.resize(size_t(picture.width) * size_t(picture.height) * 3);
-            for (int y = 0; y < picture.height; ++y)
-                std::copy_n(rgb + size_t(y) * size_t(stride), size_t(picture.width) * 3,
-                    picture.rgb.begin() + std::ptrdiff_t(size_t(y) * size_t(picture.width) * 3));
+        const uint8_t *rgb = image ? lib.plane(image, heif_channel_interleaved, &stride) : nullptr;
+        const int decodedWidth = image ? lib.width(image, heif_channel_interleaved) : 0;
+        const int decodedHeight = image ? lib.height(image, heif_channel_interleaved) : 0;
+        if (error.code == heif_error_Ok && rgb && decodedWidth > 0 && decodedHeight > 0) {
+            fit(rgb, stride, decodedWidth, decodedHeight, width, height, picture);
             result = Result::Decoded;
         }
+    }
+    if (error.code != heif_error_Ok && tooLarge(error)) {
+        result = Result::TooLarge; // past libheif's own bound, which may come before the size
     } else if (error.code == heif_error_Unsupported_feature
         && error.subcode == heif_suberror_Unsupported_codec) {
         // libheif is there, the decoder for this file's codec is not (a plugin of its own later
@@ -97,39 +152,6 @@ Result withHeif(int fd, Picture &picture, std::string *missing)
         lib.handle_release(handle);
     lib.context_free(context);
     return result;
-}
-
-void fit(Picture &picture, int width, int height)
-{
-    if (width <= 0 || height <= 0 || (picture.width <= width && picture.height <= height))
-        return;
-    const double scale = std::min(double(width) / picture.width, double(height) / picture.height);
-    Picture out;
-    out.width = std::max(1, int(picture.width * scale));
-    out.height = std::max(1, int(picture.height * scale));
-    out.rgb.resize(size_t(out.width) * size_t(out.height) * 3);
-    for (int y = 0; y < out.height; ++y) {
-        const int fromY = int(size_t(y) * size_t(picture.height) / size_t(out.height));
-        const int toY
-            = std::max(fromY + 1, int(size_t(y + 1) * size_t(picture.height) / size_t(out.height)));
-        for (int x = 0; x < out.width; ++x) {
-            const int fromX = int(size_t(x) * size_t(picture.width) / size_t(out.width));
-            const int toX = std::max(
-                fromX + 1, int(size_t(x + 1) * size_t(picture.width) / size_t(out.width)));
-            unsigned long sum[3] = {};
-            for (int sy = fromY; sy < toY; ++sy)
-                for (int sx = fromX; sx < toX; ++sx)
-                    for (int c = 0; c < 3; ++c)
-                        sum[c] += picture.rgb[(size_t(sy) * size_t(picture.width) + size_t(sx)) * 3
-                            + size_t(c)];
-            const auto count
-                = static_cast<unsigned long>(toY - fromY) * static_cast<unsigned long>(toX - fromX);
-            for (int c = 0; c < 3; ++c)
-                out.rgb[(size_t(y) * size_t(out.width) + size_t(x)) * 3 + size_t(c)]
-                    = uint8_t(sum[c] / count);
-        }
-    }
-    picture = std::move(out);
 }
 
 } // namespace decode

@@ -5,8 +5,10 @@
 //   numeri-decode FILE
 // Writes FILE's sound to standard output in the play format (22050 Hz, one channel, 16-bit little
 // endian), at most its first two minutes. Exit status 0 where it did, then standard error says
-// "cut" where the file went on past that; 1 where FILE cannot be read as sound, standard error
-// saying why in Italian; 3 where its decoder is not installed, naming the Debian package.
+// "cut" where the file went on past that, and "short READ LENGTH" where it holds less than it says
+// (in seconds; LENGTH 0 where it says none, but ends midway); 1 where FILE cannot be read as
+// sound, standard error saying why in Italian; 3 where its decoder is not installed, naming the
+// Debian package.
 //   numeri-decode --picture WIDTH HEIGHT FILE
 // Writes FILE's picture (HEIC, AVIF), upright and no larger than WIDTH x HEIGHT, as a binary PPM;
 // the same exit statuses.
@@ -64,12 +66,17 @@ int picture(int fd, int width, int height)
     if (!heif)
         return missing(package);
     decode::Picture photo;
-    const decode::Result result = decode::withHeif(fd, photo, &package);
+    const decode::Result result = decode::withHeif(fd, width, height, photo, &package);
     if (result == decode::Result::Missing)
         return missing(package);
+    if (result == decode::Result::TooLarge && photo.width > 0 && photo.height > 0)
+        return refuse(("la figura è troppo grande (" + std::to_string(photo.width) + " × "
+            + std::to_string(photo.height) + " pixel)")
+                          .c_str());
+    if (result == decode::Result::TooLarge)
+        return refuse("la figura è troppo grande");
     if (result != decode::Result::Decoded)
         return refuse("il file è rovinato, o non è una foto HEIC o AVIF");
-    decode::fit(photo, width, height);
     const std::string head
         = "P6\n" + std::to_string(photo.width) + ' ' + std::to_string(photo.height) + "\n255\n";
     std::vector<unsigned char> bytes(head.begin(), head.end());
@@ -91,7 +98,7 @@ int main(int argc, char *argv[])
     {
     };
     if (fstat(fd, &about) != 0 || !S_ISREG(about.st_mode))
-        return refuse("non è un file, ma un dispositivo o una coda");
+        return refuse("non è un file vero e proprio, e non si può leggere");
     if (about.st_size == 0)
         return refuse("il file è vuoto");
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -102,6 +109,7 @@ int main(int argc, char *argv[])
     std::string package;
     const bool ffmpeg = decode::loadFfmpeg(&package);
     decode::confine();
+    decode::allowMemory(0);
 
     std::unique_ptr<decode::Mono> sound;
     decode::Result result = decode::withSndfile(fd, sound);
@@ -119,5 +127,7 @@ int main(int argc, char *argv[])
         return refuse("non ho potuto passare il suono");
     if (sound->cutShort())
         std::fputs("cut\n", stderr);
+    if (const std::string cutOff = sound->interruption(); !cutOff.empty())
+        std::fprintf(stderr, "%s\n", cutOff.c_str());
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 namespace decode {
@@ -51,6 +52,20 @@ void Mono::addPlanar(const float *const *channels, int channelCount, long frames
             sum += channels[c][f];
         add(sum / float(channelCount));
     }
+}
+
+std::string Mono::interruption() const
+{
+    if (m_rate == 0 || m_cutShort)
+        return {};
+    const double read = double(m_samples.size()) / m_rate;
+    // A codec's own delay and padding make the two differ by a few tens of milliseconds.
+    const bool short_ = m_declared - read > std::max(0.1, m_declared * 0.02);
+    if (!short_ && !m_endsMidway)
+        return {};
+    char line[64];
+    std::snprintf(line, sizeof line, "short %.2f %.2f", read, short_ ? m_declared : 0.0);
+    return line;
 }
 
 // A windowed sinc filter, its cut-off below the lower of the two rates' halves, read at each

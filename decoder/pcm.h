@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace decode {
@@ -31,6 +32,14 @@ public:
     // A frame of the mix, for decoders that give other sample types.
     void add(float sample);
 
+    // The length the file's header gives, in seconds, where it gives one.
+    void declare(double seconds) { m_declared = seconds; }
+    // The file ends where its format says it cannot, though it gives no length.
+    void endsMidway() { m_endsMidway = true; }
+    // Where the file is shorter than it says, or ends midway: "short READ" and the length it
+    // says, in seconds, for the window to tell the parent; else empty.
+    std::string interruption() const;
+
     // The sound at the play rate in 16-bit samples.
     std::vector<int16_t> played() const;
 
@@ -38,6 +47,8 @@ private:
     int m_rate;
     std::size_t m_limit;
     bool m_cutShort = false;
+    double m_declared = 0;
+    bool m_endsMidway = false;
     std::vector<float> m_samples;
 };
 

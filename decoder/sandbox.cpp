@@ -3,6 +3,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <linux/landlock.h>
+#include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -16,15 +17,35 @@ void limit(int resource, rlim_t value)
     const rlimit bound { value, value };
     setrlimit(resource, &bound);
 }
+
+// Address space for a sound's decoding (the longest part at the highest rate, and the decoders'
+// own, with room to spare), and the most any file may have: a picture's decoding grows with its
+// size, up to a photo of 134 megapixels (see heif.cpp), which a 108-megapixel phone's fits in.
+constexpr rlim_t soundMemory = rlim_t(1) << 30;
+constexpr rlim_t mostMemory = rlim_t(4) << 30;
 } // namespace
+
+bool allowMemory(size_t bytes)
+{
+    if (bytes > mostMemory - soundMemory)
+        return false;
+#ifndef __SANITIZE_ADDRESS__
+    // The hard bound comes down too, so that nothing decoded later may raise it again.
+    limit(RLIMIT_AS, soundMemory + bytes);
+#endif
+    return true;
+}
 
 bool confine()
 {
-    // Memory for the longest part at the highest rate, and the decoders' own, with room to spare;
-    // seconds of processor time far past what any real file takes.
 #ifndef __SANITIZE_ADDRESS__ // which reserves terabytes of address space for its shadow
-    limit(RLIMIT_AS, rlim_t(1) << 30);
+    // One malloc arena for all threads: glibc reserves 64 MiB of address space for each thread's
+    // own, which with a decoder's thread for each core would pass the bound unused.
+    mallopt(M_ARENA_MAX, 1);
+    const rlimit memory { soundMemory, mostMemory };
+    setrlimit(RLIMIT_AS, &memory);
 #endif
+    // Seconds of processor time far past what any real file takes.
     limit(RLIMIT_CPU, 20);
     limit(RLIMIT_FSIZE, 0); // writes only to the pipes it was given
     std::signal(SIGXFSZ, SIG_IGN); // a write to a file fails, rather than ending it

@@ -1,6 +1,7 @@
 #include "family/decoding.h"
 
 #include "decoder/pcm.h"
+#include "family/italian.h"
 
 #include <QCoreApplication>
 #include <QtEndian>
@@ -15,6 +16,9 @@ constexpr auto defaultLimit = 15s;
 // The longest part read, with a second to spare: more output than this is no decoder of ours.
 constexpr qsizetype mostBytes = qsizetype(decode::longestSeconds + 1) * decode::playRate * 2;
 } // namespace
+
+// What the decoding process said on its standard error beside a sound, for the parent.
+QString note(const QString &said);
 
 QString decoderProgram()
 {
@@ -107,10 +111,9 @@ void Decoding::finished(QProcess *process, int status, QProcess::ExitStatus how)
     m_out += process->readAllStandardOutput();
     const QString said = QString::fromUtf8(process->readAllStandardError()).trimmed();
     if (m_overlong) {
-        give(QStringLiteral("il programma che legge i suoni ha dato troppo"));
+        give(reader() + u" non ha funzionato come doveva: forse il file è rovinato");
     } else if (how == QProcess::CrashExit) {
-        give(
-            QStringLiteral("il programma che legge i suoni si è fermato sul file, forse rovinato"));
+        give(reader() + u" si è fermato sul file, forse rovinato");
     } else if (status == 3) {
         give(QStringLiteral("per questo formato serve il pacchetto %1 di Debian: installalo e "
                             "riprova")
@@ -128,8 +131,31 @@ void Decoding::finished(QProcess *process, int status, QProcess::ExitStatus how)
         std::vector<qint16> samples(size_t(m_out.size() / 2));
         qFromLittleEndian<qint16>(m_out.constData(), qsizetype(samples.size()), samples.data());
         m_out.clear();
-        Q_EMIT decoded(samples, said.contains(u"cut"));
+        Q_EMIT decoded(samples, note(said));
     }
+}
+
+QString Decoding::reader() const
+{
+    return m_picture ? QStringLiteral("il programma che legge le foto")
+                     : QStringLiteral("il programma che legge i suoni");
+}
+
+QString note(const QString &said)
+{
+    QString note;
+    for (const QString &line : said.split(u'\n')) {
+        const QStringList words = line.trimmed().split(u' ');
+        if (words.first() == u"cut")
+            note += QStringLiteral("Il file è lungo: ho preso solo i primi 2 minuti. ");
+        if (words.first() != u"short" || words.size() != 3)
+            continue;
+        // The process writes its numbers as C does; the parent reads them as Italian does.
+        const double read = words[1].toDouble(), length = words[2].toDouble();
+        note += u"Attenzione, il file sembra interrotto: ho letto " + seconds(read) + u" s"
+            + (length > 0 ? u" su " + seconds(length) : QString()) + u". ";
+    }
+    return note;
 }
 
 void Decoding::give(const QString &why)

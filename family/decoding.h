@@ -29,8 +29,9 @@ public:
     void setTimeLimit(std::chrono::milliseconds limit) { m_limit.setInterval(limit); }
 
 Q_SIGNALS:
-    // The sound, and whether the file went on past the longest part read.
-    void decoded(const std::vector<qint16> &samples, bool cutShort);
+    // The sound, and what the parent should know of it, in Italian sentences: that the file went
+    // on past the longest part read, or that it seems cut off; empty where nothing.
+    void decoded(const std::vector<qint16> &samples, const QString &note);
     void pictureDecoded(const QImage &picture);
     // Why it could not be read, in Italian, to follow "Non riesco a usare questo file: ".
     void failed(const QString &why);
@@ -39,6 +40,8 @@ private:
     void start(const QStringList &arguments, qsizetype mostBytes);
     void finished(QProcess *process, int status, QProcess::ExitStatus how);
     void give(const QString &why);
+    // The sound's file or the picture's, for what is said of the program that reads it.
+    QString reader() const;
     // Stops the process under way, if any, without waiting for it to end.
     void abandon();
 

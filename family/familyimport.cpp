@@ -1,12 +1,13 @@
-// The parent's window, for files from elsewhere: a voice message or a phone's memo to be cut to
-// its word, and pictures; chosen in a dialog, dropped on a digit's row, or handed to the program.
+#include "family/familyimport.h"
+
 #include "family/cutpanel.h"
 #include "family/decoding.h"
+#include "family/familyfiles.h"
 #include "family/familywindow.h"
 #include "family/italian.h"
-#include "ui_digitrow.h"
-#include "ui_familywindow.h"
+#include "lesson/sound.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -20,10 +21,10 @@ namespace family {
 
 namespace {
 // What phones and messengers send, as the dialog offers it.
-const QString soundPatterns = QStringLiteral(
-    "Suoni e messaggi vocali (*.opus *.oga *.ogg *.m4a *.aac *.mp4 *.3gp *.3gpp *.amr *.mp3 *.wav "
-    "*.flac *.OPUS *.OGA *.OGG *.M4A *.AAC *.MP4 *.3GP *.AMR *.MP3 *.WAV *.FLAC);;Tutti i file "
-    "(*)");
+const QString soundPatterns
+    = QStringLiteral("Suoni e messaggi vocali (*.opus *.oga *.ogg *.m4a *.aac *.mp4 *.3gp *.3gpp "
+                     "*.amr *.mp3 *.wav *.flac *.webm *.OPUS *.OGA *.OGG *.M4A *.AAC *.MP4 *.3GP "
+                     "*.AMR *.MP3 *.WAV *.FLAC *.WEBM);;Tutti i file (*)");
 
 // By its name alone: the window reads no file it is handed, which may be a FIFO.
 bool isPicture(const QString &file)
@@ -33,6 +34,14 @@ bool isPicture(const QString &file)
                .mimeTypeForFile(file, QMimeDatabase::MatchExtension)
                .name()
                .startsWith(u"image/");
+}
+
+// Where a dialog opens: LOCATION, where it is there, else the home folder. Given a folder that is
+// not there, Qt's dialog types its name in the file's name field.
+QString startIn(QStandardPaths::StandardLocation location)
+{
+    const QString folder = QStandardPaths::writableLocation(location);
+    return QFileInfo(folder).isDir() ? folder : QDir::homePath();
 }
 
 QString localFile(const QMimeData *data)
@@ -49,7 +58,39 @@ bool readByDecoder(const QString &file)
     return suffixes.contains(QFileInfo(file).suffix().toLower());
 }
 
-void FamilyWindow::choosePhoto(int digit)
+FamilyImport::FamilyImport(lesson::SdlSound &sound, CutPanel *panel, QWidget *window)
+    : QObject(window)
+    , m_window(window)
+    , m_panel(panel)
+    , m_sounds(new Decoding(this))
+    , m_pictures(new Decoding(this))
+{
+    connect(m_sounds, &Decoding::decoded, this, &FamilyImport::decoded);
+    connect(m_sounds, &Decoding::failed, this, [this](const QString &why) {
+        Q_EMIT said(u"Non riesco a usare " + m_reading + u": " + why + u'.' + nothingChanged());
+    });
+    connect(m_pictures, &Decoding::pictureDecoded, this, [this](const QImage &picture) {
+        Q_EMIT keepPhoto(m_pictureFor, [picture](QByteArray *plain, QByteArray *twice, QString *) {
+            photoFiles(picture, picture.size(), plain, twice);
+            return true;
+        });
+    });
+    connect(m_pictures, &Decoding::failed, this, [this](const QString &why) {
+        Q_EMIT said(
+            u"Non riesco ad aprire " + m_pictureName + u": " + why + u'.' + nothingChanged());
+    });
+    connect(m_panel, &CutPanel::listenTo, this,
+        [&sound](const std::vector<qint16> &piece) { sound.play(piece); });
+    connect(
+        m_panel, &CutPanel::keepPiece, this, [this](int digit, const std::vector<qint16> &piece) {
+            if (digit >= 0)
+                Q_EMIT keepWord(digit, piece);
+        });
+    connect(m_panel, &CutPanel::keepPhoto, this, &FamilyImport::usePhoto);
+    connect(m_panel, &CutPanel::said, this, &FamilyImport::said);
+}
+
+void FamilyImport::choosePhoto(int digit)
 {
     QStringList patterns;
     for (const QByteArray &format : QImageReader::supportedImageFormats())
@@ -57,103 +98,86 @@ void FamilyWindow::choosePhoto(int digit)
     // iPhones' photos, and AVIF, which the decoding process reads.
     patterns << QStringLiteral(
         "*.heic *.heif *.hif *.avif *.HEIC *.HEIF *.AVIF *.JPG *.JPEG *.PNG");
-    const QString source
-        = QFileDialog::getOpenFileName(this, u"Scegli una foto per " + theDigit(digit),
-            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation),
-            QStringLiteral("Immagini (%1)").arg(patterns.join(u' ')));
+    const QString source = QFileDialog::getOpenFileName(m_window,
+        u"Scegli una foto per " + theDigit(digit), startIn(QStandardPaths::PicturesLocation),
+        QStringLiteral("Immagini (%1)").arg(patterns.join(u' ')));
     if (!source.isEmpty())
         usePhoto(digit, source);
-    // Tab goes on from where it was.
-    m_rows[size_t(digit)]->choosePhoto->setFocus();
 }
 
-void FamilyWindow::usePhoto(int digit, const QString &source)
+void FamilyImport::usePhoto(int digit, const QString &source)
 {
-    say(u"Preparo la foto " + ofTheDigit(digit) + u"…");
+    Q_EMIT said(u"Preparo la foto " + ofTheDigit(digit) + u"…");
     if (readByDecoder(source)) {
         m_pictureFor = digit;
         m_pictureName = QFileInfo(source).fileName();
         m_pictures->readPicture(source, photoDecodeSize());
         return;
     }
-    savePhoto(digit, [source](QByteArray *plain, QByteArray *twice, QString *reason) {
+    Q_EMIT keepPhoto(digit, [source](QByteArray *plain, QByteArray *twice, QString *reason) {
         return photoFiles(source, plain, twice, reason);
     });
 }
 
-void FamilyWindow::savePhoto(int digit, PhotoMaker make)
-{
-    const FileChanges names = { { familyFile(digit, QStringLiteral(".jpg")), {} },
-        { familyFile(digit, QStringLiteral("@2x.jpg")), {} } };
-    change(
-        digit,
-        [make, names]() -> Outcome {
-            QByteArray plain, twice;
-            QString reason;
-            if (!make(&plain, &twice, &reason))
-                return { QStringLiteral("Non riesco ad aprire questa figura (%1).").arg(reason),
-                    {} };
-            return changeFiles({ { names[0].file, plain }, { names[1].file, twice } },
-                QStringLiteral("Non riesco a salvare la foto: %1."));
-        },
-        u"Fatto: la foto " + ofTheDigit(digit) + u" è pronta.", true);
-}
-
-void FamilyWindow::chooseSound(int digit)
+void FamilyImport::chooseSound(int digit)
 {
     const QString source
-        = QFileDialog::getOpenFileName(this, u"Scegli un suono per " + theDigit(digit),
-            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), soundPatterns);
+        = QFileDialog::getOpenFileName(m_window, u"Scegli un suono per " + theDigit(digit),
+            startIn(QStandardPaths::DownloadLocation), soundPatterns);
     if (!source.isEmpty())
         useSound(digit, source);
-    // Tab goes on from where it was.
-    m_rows[size_t(digit)]->chooseSound->setFocus();
 }
 
-void FamilyWindow::useSound(int digit, const QString &source)
+void FamilyImport::useSound(int digit, const QString &source)
 {
     m_readingFor = digit;
     m_reading = QFileInfo(source).fileName();
-    say(u"Leggo " + m_reading + u"…");
-    m_decoding->read(source);
+    Q_EMIT said(u"Leggo " + m_reading + u"…");
+    m_sounds->read(source);
 }
 
-void FamilyWindow::decoded(const std::vector<qint16> &samples, bool cutShort)
+void FamilyImport::decoded(const std::vector<qint16> &samples, const QString &note)
 {
     const Span word = lastWord(samples);
     if (word.end == word.begin) {
-        say(u"In " + m_reading + u" non sento nessuna parola." + nothingChanged());
+        Q_EMIT said(note + u"In " + m_reading + u" non sento nessuna parola." + nothingChanged());
         return;
     }
-    ui->cutPanel->showSound(samples, word, m_readingFor,
+    m_panel->showSound(samples, word, m_readingFor,
         m_reading + u": fra le maniglie c'è l'ultima parola; spostale se serve.");
-    say((cutShort ? QStringLiteral("Il file è lungo: ho preso solo i primi 2 minuti. ") : QString())
-        + u"Ascolta il pezzo, poi «Usa questo pezzo»."
+    Q_EMIT said(note + u"Ascolta il pezzo, poi «Usa questo pezzo»."
         + (m_readingFor < 0 ? QStringLiteral(" Scegli prima per quale numero è.") : QString()));
 }
 
-void FamilyWindow::keepPiece(int digit, const std::vector<qint16> &piece)
+void FamilyImport::showTake(int digit, const std::vector<qint16> &heard)
 {
-    if (digit >= 0)
-        saveWord(digit, piece, {});
+    m_panel->showSound(heard, voicedSpan(heard), digit,
+        u"La registrazione " + ofTheDigit(digit) + u": la parte fra le maniglie è quella salvata.");
 }
 
-void FamilyWindow::open(const QString &file)
+void FamilyImport::open(const QString &file)
 {
     if (!isPicture(file)) {
         useSound(-1, file);
         return;
     }
-    ui->cutPanel->showPicture(
+    m_panel->showPicture(
         file, QFileInfo(file).fileName() + u": scegli per quale numero è, poi «Usa questa foto».");
-    say(QStringLiteral("Per quale numero è questa foto?"));
+    Q_EMIT said(QStringLiteral("Per quale numero è questa foto?"));
 }
 
-bool FamilyWindow::eventFilter(QObject *watched, QEvent *event)
+void FamilyImport::takeDrops(QWidget *row, int digit)
+{
+    row->setAcceptDrops(true);
+    row->setProperty("digit", digit);
+    row->installEventFilter(this);
+}
+
+bool FamilyImport::eventFilter(QObject *watched, QEvent *event)
 {
     const QVariant digit = watched->property("digit");
     if (!digit.isValid())
-        return QWidget::eventFilter(watched, event);
+        return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::DragEnter) {
         auto *enter = static_cast<QDragEnterEvent *>(event);
         if (!localFile(enter->mimeData()).isEmpty())
@@ -172,7 +196,7 @@ bool FamilyWindow::eventFilter(QObject *watched, QEvent *event)
             useSound(digit.toInt(), file);
         return true;
     }
-    return QWidget::eventFilter(watched, event);
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace family

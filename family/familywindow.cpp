@@ -1,7 +1,6 @@
 #include "family/familywindow.h"
 
 #include "family/cutpanel.h"
-#include "family/decoding.h"
 #include "family/italian.h"
 #include "family/recorder.h"
 #include "family/voice.h"
@@ -66,11 +65,10 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     , ui(std::make_unique<Ui::FamilyWindow>())
     , m_sound(sound)
     , m_recorder(new Recorder(sound, this))
-    , m_decoding(new Decoding(this))
-    , m_pictures(new Decoding(this))
     , m_installed(programFolder + u"/IMG")
 {
     ui->setupUi(this);
+    m_import = new FamilyImport(sound, ui->cutPanel, this);
     const auto idle = [this] { return !m_recorder->busy(); };
     for (int d = 0; d <= 9; ++d) {
         auto row = std::make_unique<Ui::DigitRow>();
@@ -81,22 +79,24 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
             [this, d] { m_recorder->start(d, Recorder::Hand::Button); });
         connect(row->digit, &QPushButton::released, m_recorder, &Recorder::release);
         // Not while a take is under way, whose status must stand.
+        // After the dialog, Tab goes on from where it was.
         connect(row->choosePhoto, &QPushButton::clicked, this, [this, d, idle] {
-            if (idle())
-                choosePhoto(d);
+            if (!idle())
+                return;
+            m_import->choosePhoto(d);
+            m_rows[size_t(d)]->choosePhoto->setFocus();
         });
         connect(row->chooseSound, &QPushButton::clicked, this, [this, d, idle] {
-            if (idle())
-                chooseSound(d);
+            if (!idle())
+                return;
+            m_import->chooseSound(d);
+            m_rows[size_t(d)]->chooseSound->setFocus();
         });
         connect(row->listen, &QPushButton::clicked, this, [this, d] {
             m_sound.suona(familyFile(d, QStringLiteral(".wav")),
                 m_installed + u'/' + QString::number(d) + u".wav");
         });
-        // A file dropped on the row is for its digit.
-        widget->setAcceptDrops(true);
-        widget->setProperty("digit", d);
-        widget->installEventFilter(this);
+        m_import->takeDrops(widget, d);
         connect(row->programVoice, &QPushButton::clicked, this, [this, d, idle] {
             if (idle())
                 forget(d, { QStringLiteral(".wav") },
@@ -127,24 +127,10 @@ FamilyWindow::FamilyWindow(lesson::SdlSound &sound, const QString &programFolder
     connect(ui->fullScreen, &QCheckBox::toggled, this, &FamilyWindow::chooseFullScreen);
     connect(m_recorder, &Recorder::said, this, &FamilyWindow::say);
     connect(m_recorder, &Recorder::heard, this, &FamilyWindow::keep);
-    connect(m_decoding, &Decoding::decoded, this, &FamilyWindow::decoded);
-    connect(m_pictures, &Decoding::pictureDecoded, this, [this](const QImage &picture) {
-        savePhoto(m_pictureFor, [picture](QByteArray *plain, QByteArray *twice, QString *) {
-            photoFiles(picture, picture.size(), plain, twice);
-            return true;
-        });
-    });
-    connect(m_pictures, &Decoding::failed, this, [this](const QString &why) {
-        say(u"Non riesco ad aprire " + m_pictureName + u" (" + why + u")." + nothingChanged());
-    });
-    connect(m_decoding, &Decoding::failed, this, [this](const QString &why) {
-        say(u"Non riesco a usare " + m_reading + u": " + why + u'.' + nothingChanged());
-    });
-    connect(ui->cutPanel, &CutPanel::listenTo, this,
-        [this](const std::vector<qint16> &piece) { m_sound.play(piece); });
-    connect(ui->cutPanel, &CutPanel::keepPiece, this, &FamilyWindow::keepPiece);
-    connect(ui->cutPanel, &CutPanel::keepPhoto, this, &FamilyWindow::usePhoto);
-    connect(ui->cutPanel, &CutPanel::said, this, &FamilyWindow::say);
+    connect(m_import, &FamilyImport::said, this, &FamilyWindow::say);
+    connect(m_import, &FamilyImport::keepWord, this,
+        [this](int digit, const std::vector<qint16> &word) { saveWord(digit, word, {}, false); });
+    connect(m_import, &FamilyImport::keepPhoto, this, &FamilyWindow::savePhoto);
     // The lock's choice makes way while a sound is cut, so that the window fits a laptop's screen.
     connect(ui->cutPanel, &CutPanel::visibilityChanged, this, [this](bool cutting) {
         ui->fullScreen->setVisible(!cutting);
@@ -228,12 +214,12 @@ void FamilyWindow::keep(int digit, const std::vector<qint16> &heard, const QStri
         return;
     }
     // Kept as today; the panel lets the parent cut it otherwise.
-    ui->cutPanel->showSound(heard, voicedSpan(heard), digit,
-        u"La registrazione " + ofTheDigit(digit) + u": la parte fra le maniglie è quella salvata.");
-    saveWord(digit, word, first);
+    m_import->showTake(digit, heard);
+    saveWord(digit, word, first, true);
 }
 
-void FamilyWindow::saveWord(int digit, const std::vector<qint16> &word, const QString &first)
+void FamilyWindow::saveWord(
+    int digit, const std::vector<qint16> &word, const QString &first, bool recorded)
 {
     const QString file = familyFile(digit, QStringLiteral(".wav"));
     say(first + u"Salvo la parola " + ofTheDigit(digit) + u"…");
@@ -243,9 +229,32 @@ void FamilyWindow::saveWord(int digit, const std::vector<qint16> &word, const QS
             return changeFiles(
                 changes, QStringLiteral("Non riesco a salvare la registrazione: %1."));
         },
-        first + u"Fatto: ecco " + theDigit(digit)
-            + u" come lo sentirà il bambino. Tieni premuto di nuovo per rifarlo.",
+        first + u"Fatto: ecco " + theDigit(digit) + u" come lo sentirà il bambino."
+            + (recorded ? QStringLiteral(" Tieni premuto di nuovo per rifarlo.") : QString()),
         true, [this, file] { m_sound.suona(file); }); // heard as the child will hear it
+}
+
+void FamilyWindow::open(const QString &file)
+{
+    m_import->open(file);
+}
+
+void FamilyWindow::savePhoto(int digit, const FamilyImport::PhotoMaker &make)
+{
+    const FileChanges names = { { familyFile(digit, QStringLiteral(".jpg")), {} },
+        { familyFile(digit, QStringLiteral("@2x.jpg")), {} } };
+    change(
+        digit,
+        [make, names]() -> Outcome {
+            QByteArray plain, twice;
+            QString reason;
+            if (!make(&plain, &twice, &reason))
+                return { QStringLiteral("Non riesco ad aprire questa figura: %1.").arg(reason),
+                    {} };
+            return changeFiles({ { names[0].file, plain }, { names[1].file, twice } },
+                QStringLiteral("Non riesco a salvare la foto: %1."));
+        },
+        u"Fatto: la foto " + ofTheDigit(digit) + u" è pronta.", true);
 }
 
 void FamilyWindow::forget(int digit, const QStringList &suffixes, const QString &done)
@@ -316,9 +325,10 @@ void FamilyWindow::refresh(int digit, bool always)
     row.picture->setPixmap(shown);
     const bool hasOwnVoice = QFile::exists(ownVoice);
     row.whose->setText(
-        (hasOwnVoice ? QStringLiteral("Voce: la tua") : QStringLiteral("Voce: del programma"))
+        // Theirs may be a grandparent's word, or a photo from a phone: chosen, not made, by them.
+        (hasOwnVoice ? QStringLiteral("Voce: scelta da te") : QStringLiteral("Voce: del programma"))
         + u'\n'
-        + (hasOwnPicture ? QStringLiteral("Figura: la tua")
+        + (hasOwnPicture ? QStringLiteral("Figura: scelta da te")
                          : QStringLiteral("Figura: del programma")));
     row.programVoice->setEnabled(hasOwnVoice);
     row.programPicture->setEnabled(QFile::exists(ownPicture));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "family/familyfiles.h"
+#include "family/familyimport.h"
 #include "lesson/media.h"
 
 #include <QWidget>
@@ -20,7 +21,6 @@ class SdlSound;
 
 namespace family {
 
-class Decoding;
 class Recorder;
 
 // The parent's window: holding a digit's key (or its button) records the word, which is then
@@ -28,9 +28,6 @@ class Recorder;
 // back to the program's own, and the last change of each digit can be undone while the window is
 // open. What goes wrong is said in a sentence, and leaves the files as they were. Nothing here
 // waits on the sound server or the disk: both answer through the event loop.
-// Whether the picture FILE is read by the decoding process (HEIC, AVIF), not by Qt; by its name.
-bool readByDecoder(const QString &file);
-
 // Said after a change that failed, or was not made: the family's files are as they were.
 QString nothingChanged();
 
@@ -43,23 +40,17 @@ public:
         lesson::SdlSound &sound, const QString &programFolder, QWidget *parent = nullptr);
     ~FamilyWindow() override;
 
-    // Makes DIGIT's picture from the picture file SOURCE, as choosing it in the dialog does.
-    void usePhoto(int digit, const QString &source);
-    // Reads the sound file SOURCE and shows it to be cut, for DIGIT (-1: the parent is asked
-    // which), as choosing it in the dialog does.
-    void useSound(int digit, const QString &source);
     // A file handed to the program ("Apri con…"): a sound to be cut, or a picture, for a digit
     // still to be chosen.
     void open(const QString &file);
-    Decoding &decoding() { return *m_decoding; }
-    Decoding &pictures() { return *m_pictures; }
+    // Files from elsewhere: voice messages and photos.
+    FamilyImport &import() { return *m_import; }
 
 protected:
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // What a change of the family's files came to: why it failed, or the files as they were.
@@ -72,16 +63,11 @@ private:
     // Makes CHANGES; FAILED, with the reason, is what the parent is told where they cannot be.
     static Outcome changeFiles(const FileChanges &changes, const QString &failed);
     void keep(int digit, const std::vector<qint16> &heard, const QString &why);
-    // Saves WORD, ready to play, as DIGIT's word; FIRST is said before what becomes of it.
-    void saveWord(int digit, const std::vector<qint16> &word, const QString &first);
-    void choosePhoto(int digit);
-    // Makes a photo's two files, or says why it cannot.
-    using PhotoMaker = std::function<bool(QByteArray *plain, QByteArray *twice, QString *reason)>;
-    void savePhoto(int digit, PhotoMaker make);
-    void chooseSound(int digit);
-    // Saves a piece of a sound, cut and levelled, as DIGIT's word.
-    void keepPiece(int digit, const std::vector<qint16> &piece);
-    void decoded(const std::vector<qint16> &samples, bool cutShort);
+    // Saves WORD, ready to play, as DIGIT's word; FIRST is said before what becomes of it. A word
+    // just RECORDED can be done over by holding the key again; a piece of a file cannot.
+    void saveWord(int digit, const std::vector<qint16> &word, const QString &first, bool recorded);
+    // Saves the photo MAKE makes as DIGIT's picture.
+    void savePhoto(int digit, const FamilyImport::PhotoMaker &make);
     void forget(int digit, const QStringList &suffixes, const QString &done);
     void undo(int digit);
     // Runs WORK off this thread; where it changed the files, says DONE and keeps what they were
@@ -99,12 +85,7 @@ private:
     std::vector<std::unique_ptr<Ui::DigitRow>> m_rows;
     lesson::SdlSound &m_sound;
     Recorder *m_recorder;
-    Decoding *m_decoding;
-    Decoding *m_pictures;
-    int m_pictureFor = -1; // the digit the picture being read is for
-    QString m_pictureName; // its name: a sound may be read meanwhile
-    int m_readingFor = -1; // the digit the sound file being read is for
-    QString m_reading; // its name
+    FamilyImport *m_import;
     QString m_installed;
     std::array<std::optional<FileChanges>, 10> m_previous; // what "Annulla" puts back
     std::array<std::array<lesson::FileIdentity, 2>, 10> m_shown {}; // the files each row shows

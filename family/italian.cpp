@@ -1,5 +1,6 @@
 #include "family/italian.h"
 
+#include <QLocale>
 #include <cerrno>
 #include <cstring>
 
@@ -29,6 +30,11 @@ QString theDigit(int digit, bool capital)
 QString ofTheDigit(int digit)
 {
     return QString::fromUtf16(articlesOf(digit).of) + QString::number(digit);
+}
+
+QString seconds(double seconds)
+{
+    return QLocale(QLocale::Italian).toString(seconds, 'f', 1);
 }
 
 QString systemError(int error)

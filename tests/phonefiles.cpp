@@ -2,6 +2,7 @@
 
 #include "testkit.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QtEndian>
 
@@ -92,6 +93,38 @@ bool turnQuarter(const QString &file)
     grow(ipco, 9);
     grow(iprp, 10);
     grow(meta, 10);
+    return write(file, b);
+}
+
+bool flatPicture(const QString &file, int width, int height)
+{
+    QFile y4m(file);
+    if (!y4m.open(QIODevice::WriteOnly))
+        return false;
+    y4m.write(QStringLiteral("YUV4MPEG2 W%1 H%2 F25:1 Ip A1:1 C420jpeg\nFRAME\n")
+                  .arg(width)
+                  .arg(height)
+                  .toLatin1());
+    // Red and blue in full-range BT.601, the matrix heif-enc declares.
+    const int chromaWidth = width / 2, chromaHeight = height / 2;
+    const auto plane = [&](int columns, int rows, char above, char below) {
+        y4m.write(QByteArray(qsizetype(columns) * (rows / 2), above));
+        y4m.write(QByteArray(qsizetype(columns) * (rows - rows / 2), below));
+    };
+    plane(width, height, char(76), char(29));
+    plane(chromaWidth, chromaHeight, char(85), char(255));
+    plane(chromaWidth, chromaHeight, char(255), char(107));
+    return y4m.error() == QFileDevice::NoError;
+}
+
+bool claimSize(const QString &file, quint32 width, quint32 height)
+{
+    QByteArray b = contentOf(file);
+    const qsizetype ispe = b.indexOf("ispe");
+    if (ispe < 4 || ispe + 16 > b.size())
+        return false;
+    qToBigEndian<quint32>(width, b.data() + ispe + 8);
+    qToBigEndian<quint32>(height, b.data() + ispe + 12);
     return write(file, b);
 }
 

@@ -23,4 +23,13 @@ QString amr(const QString &source, const QString &made, const QString &frames);
 // not the simple file libheif's encoder writes.
 bool turnQuarter(const QString &file);
 
+// A camera's picture of WIDTH x HEIGHT, red above and blue below, as a Y4M file for heif-enc:
+// planes of one value each (4:2:0, the only kind its reader takes), which it takes as they are and
+// encodes in moments. False where FILE cannot be written.
+bool flatPicture(const QString &file, int width, int height);
+
+// The HEIF file FILE made to claim a picture of WIDTH x HEIGHT in its size property; false where
+// it has none.
+bool claimSize(const QString &file, quint32 width, quint32 height);
+
 } // namespace testkit

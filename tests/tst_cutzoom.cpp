@@ -132,7 +132,7 @@ void TestCutZoom::apart()
     QFETCH(int, startMs);
     QFETCH(QString, endBy);
     QFETCH(int, endMs);
-    m_window->useSound(7, m_dir.filePath(QStringLiteral("nonna.wav")));
+    m_window->import().useSound(7, m_dir.filePath(QStringLiteral("nonna.wav")));
     QTRY_VERIFY_WITH_TIMEOUT(panel()->isVisible(), 20000);
     family::CutView *view = strip("view"), *zoom = strip("zoom");
     // Once the window has made room for the strip.

@@ -303,7 +303,7 @@ void TestFamily::photo_data()
     const QString unreadable = QStringLiteral("Non riesco ad aprire questa figura");
     QTest::newRow("not a picture") << QByteArray("this is not") << QSize() << unreadable << 0;
     QTest::newRow("too large") << testkit::hugePicture() << QSize()
-                               << unreadable + u" (la figura è troppo grande" << 0;
+                               << unreadable + u": la figura è troppo grande" << 0;
     const QString full = QStringLiteral("Non riesco a salvare la foto");
     QTest::newRow("the disk fills") << phone << QSize() << full << 1000;
     QTest::newRow("the disk fills at the sharp one") << phone << QSize() << full << -1;
@@ -325,7 +325,7 @@ void TestFamily::photo()
     QVERIFY(room >= 0 || family::photoFiles(source, &plainFile, &twiceFile, &reason));
 
     withRoom(rlim_t(room < 0 ? (plainFile.size() + twiceFile.size()) / 2 : room), [&] {
-        m_window->usePhoto(6, source);
+        m_window->import().usePhoto(6, source);
         QTRY_VERIFY(!status().endsWith(u'…'));
     });
     if (!plain.isValid()) {
