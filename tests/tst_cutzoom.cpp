@@ -55,23 +55,26 @@ constexpr qint64 samplesIn(int ms)
 void TestCutZoom::initTestCase()
 {
     qRegisterMetaType<std::vector<qint16>>();
-    // Two minutes of silence, "sette" said at 116 s; in the other, after "uno, due" said in one
-    // breath with it, longer than any word.
+    // Two minutes of silence, "sette" said at 116 s; in the other, after "uno, due, tre,
+    // quattro" said in one breath with it, far longer than any word.
     const auto voiced = [](const char *digit) {
         const std::vector<qint16> word = pcm(builtMedia() + u'/' + QLatin1String(digit) + u".wav");
         const family::Span span = family::voicedSpan(word);
         return std::vector<qint16>(
             word.begin() + qsizetype(span.begin), word.begin() + qsizetype(span.end));
     };
-    const std::vector<qint16> sette = voiced("7"), due = voiced("2");
-    std::vector<qint16> unoDue = voiced("1");
-    unoDue.insert(unoDue.end(), due.begin(), due.end());
+    const std::vector<qint16> sette = voiced("7");
+    std::vector<qint16> before;
+    for (const char *digit : { "1", "2", "3", "4" }) {
+        const std::vector<qint16> word = voiced(digit);
+        before.insert(before.end(), word.begin(), word.end());
+    }
     m_setteEnds = samplesIn(116000) + qint64(sette.size());
     std::vector<qint16> message(size_t(samplesIn(120000)), 0);
     std::copy(sette.begin(), sette.end(), message.begin() + qsizetype(samplesIn(116000)));
     QVERIFY(write(m_dir.filePath(QStringLiteral("nonna.wav")), family::wavFile(message)));
-    std::copy(unoDue.begin(), unoDue.end(),
-        message.begin() + qsizetype(samplesIn(116000)) - qsizetype(unoDue.size()));
+    std::copy(before.begin(), before.end(),
+        message.begin() + qsizetype(samplesIn(116000)) - qsizetype(before.size()));
     QVERIFY(write(m_dir.filePath(QStringLiteral("frase.wav")), family::wavFile(message)));
     qputenv("NUMERI_DECODER", NUMERI_DECODER);
 }
