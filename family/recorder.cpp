@@ -147,11 +147,15 @@ void Recorder::noAnswer()
         tell(QStringLiteral("Il microfono non risponde: controlla l'audio del computer e riprova.")
             + nothingChanged);
     m_gaveUp = true;
-    // A microphone that never closes must not keep the parent from the next take.
-    if (m_state == State::Closing) {
-        m_poll.stop();
-        m_state = State::Closed;
+    // The parent is told to try again, and may at once: neither a microphone that never opens,
+    // while the key is still held, nor one that never closes keeps them from the next take.
+    if (m_state == State::Opening) {
+        m_release.stop();
+        m_longest.stop();
+        m_sound.listen(false);
     }
+    m_poll.stop();
+    m_state = State::Closed;
 }
 
 void Recorder::tell(const QString &text)

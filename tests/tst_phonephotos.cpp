@@ -1,6 +1,7 @@
 // A photo from a phone as a digit's picture, in-process: each format phones keep, the largest
 // their cameras take, and those no decoder should be asked to open, handed to the parent's window
 // as the dialog does; what the window offers to file managers, and where its dialogs open.
+#include "family/cutpanel.h"
 #include "family/decoding.h"
 #include "family/familyimport.h"
 #include "family/familywindow.h"
@@ -8,16 +9,21 @@
 #include "phonefiles.h"
 #include "testkit.h"
 
+#include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
 #include <algorithm>
+#include <sys/stat.h>
 
 using namespace testkit;
 
@@ -35,6 +41,8 @@ private Q_SLOTS:
     void offered();
     void dialogs_data();
     void dialogs();
+    void waysIn_data();
+    void waysIn();
 
 private:
     QString status() const
@@ -215,6 +223,93 @@ void TestPhonePhotos::dialogs()
     closer.start(50);
     QTest::mouseClick(m_window->findChildren<QPushButton *>(button).at(3), Qt::LeftButton);
     QCOMPARE(typed, QString());
+}
+
+// Each way a file reaches the window, dropped on 4's row or handed to the program, with each kind
+// a family has. Faults: a name in capitals, as an iPhone writes it, not taken for a photo; a
+// photo dropped on a row read as a sound; a FIFO or a device opened by the window or its decoder,
+// which then hangs or reads for ever, or taken for a picture that is not there; "troppo tempo"
+// said of a photo already kept.
+void TestPhonePhotos::waysIn_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind"); // "photo", "fifo" or "device"
+    QTest::addColumn<QString>("said"); // how the answer begins, or what it holds where refused
+    const QString notAFile = QStringLiteral("non è un file");
+    for (const QString &way : { QStringLiteral("drop"), QStringLiteral("program") }) {
+        const auto row = [&way](const char *name, const char *kind, const QString &said) {
+            QTest::addRow("%s, %s %s", qPrintable(way), kind, name)
+                << way << QString::fromLatin1(name) << QString::fromLatin1(kind) << said;
+        };
+        row("IMG_0001.HEIC", "photo", QStringLiteral("Fatto: la foto"));
+        row("pipe.opus", "fifo", notAFile);
+        row("zero.m4a", "device", notAFile);
+        row("IMG_0002.JPG", "fifo", notAFile);
+        row("IMG_0003.HEIC", "device", notAFile);
+    }
+}
+
+void TestPhonePhotos::waysIn()
+{
+    QFETCH(QString, way);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+    const QString file = here(name);
+    QFile::remove(file);
+    if (kind == u"fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else if (kind == u"device") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
+    } else {
+        QImage photo(40, 30, QImage::Format_RGB32);
+        photo.fill(Qt::red);
+        QVERIFY(photo.save(here(QStringLiteral("photo.png"))));
+        const QString failed = runTool(QStringLiteral("heif-enc"),
+            args("-q 50") + QStringList { here(QStringLiteral("photo.png")), u"-o"_qs, file });
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    }
+    auto *panel = m_window->findChild<family::CutPanel *>();
+    // Long enough for a small photo on a busy machine, short enough to be waited out below.
+    const std::chrono::milliseconds limit(4000);
+    m_window->import().pictures().setTimeLimit(limit);
+    QElapsedTimer handed;
+    handed.start();
+    if (way == u"drop") {
+        QWidget *row = m_window->findChildren<QPushButton *>(QStringLiteral("chooseSound"))
+                           .at(4)
+                           ->parentWidget();
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(file) });
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(row, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(row, &drop);
+    } else {
+        m_window->open(file);
+        // A picture waits for its digit; nothing is read before.
+        if (name.startsWith(u"IMG_")) {
+            QCOMPARE(status(), QStringLiteral("Per quale numero è questa foto?"));
+            panel->findChild<QComboBox *>()->setCurrentIndex(5);
+            QTest::mouseClick(
+                panel->findChild<QPushButton *>(QStringLiteral("keepPart")), Qt::LeftButton);
+        }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"Fatto") || status().contains(u"Non "), 20000);
+    const QString kept = m_dir.filePath(
+        u"waysIn-" + QString::fromUtf8(QTest::currentDataTag()) + u"/numeri/IMG/4@2x.jpg");
+    if (said.startsWith(u"Fatto")) {
+        QVERIFY2(status().startsWith(said), qPrintable(status()));
+        QVERIFY(QFile::exists(kept));
+        // The clock that gives up on a slow read has stopped with the read.
+        QTest::qWait(int(limit.count() - handed.elapsed()) + 300);
+        QVERIFY2(status().startsWith(said), qPrintable(status()));
+        return;
+    }
+    QVERIFY2(status().contains(said) && status().endsWith(family::nothingChanged()),
+        qPrintable(status()));
+    QVERIFY(!QFile::exists(kept) && !panel->isVisible());
 }
 
 QTEST_MAIN(TestPhonePhotos)

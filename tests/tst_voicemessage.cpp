@@ -131,7 +131,7 @@ void TestVoiceMessage::keep()
 
 // Each kind a phone or a messenger sends, made from one file (the word on the right channel,
 // at 48 kHz). Faults: a channel dropped in the mix; resampling skipped (the word comes out long
-// and low); a format read as silence; "hold the key again" said of a message, not a recording.
+// and low); a format read as silence, or only in part; "hold the key again" said of a message.
 void TestVoiceMessage::formats_data()
 {
     QTest::addColumn<QString>("name");
@@ -155,7 +155,8 @@ void TestVoiceMessage::formats_data()
     // AMR has no encoder in Debian's FFmpeg; GStreamer's, through opencore, writes its frames.
     row("phone.amr", "amr", "");
     row("phone.3gp", "amr", "");
-    // Longer than is read: its first two minutes are, and the parent is told.
+    // 90 s, the word at its end; longer than is read, its first two minutes and the parent told.
+    row("late.opus", "ffmpeg", "-v error -y -i IN -af adelay=89s:all=1 -c:a libopus OUT");
     row("long.flac", "sox", "IN OUT pad 0 130");
 }
 
