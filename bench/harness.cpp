@@ -47,6 +47,17 @@ qint64 peakKiB(qint64 pid)
     return -1;
 }
 
+double peakMiBAfterThousandDigits(qint64 pid, const QProcessEnvironment &env)
+{
+    QString typed;
+    for (int i = 0; i < 1000; ++i)
+        typed += QString::number((i * 7) % 10);
+    run(QStringLiteral("xdotool"),
+        { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("3"), typed }, env);
+    QThread::msleep(500);
+    return double(peakKiB(pid)) / 1024;
+}
+
 Running start(const QString &program, const QProcessEnvironment &env, const QStringList &args)
 {
     QProcess watch;

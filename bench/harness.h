@@ -79,6 +79,9 @@ private:
 double median(std::vector<double> v);
 double maximum(const std::vector<double> &v);
 qint64 peakKiB(qint64 pid);
+// Types 1000 digits into the focused window, as a long lesson does, and returns PID's peak memory
+// once the last has been handled, in MiB.
+double peakMiBAfterThousandDigits(qint64 pid, const QProcessEnvironment &env);
 
 struct Running
 {

@@ -56,14 +56,7 @@ int main(int argc, char *argv[])
         for (int d = 0; d <= 9; ++d)
             keys << QString::number(d);
         screenP = xwatch(family, keys << QStringLiteral("30"));
-        QString typed;
-        for (int i = 0; i < 1000; ++i)
-            typed += QString::number((i * 7) % 10);
-        run(QStringLiteral("xdotool"),
-            { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("3"), typed },
-            family);
-        QThread::msleep(500);
-        hwm1000P = double(peakKiB(r.pid)) / 1024;
+        hwm1000P = peakMiBAfterThousandDigits(r.pid, family);
         soundsP = keyToSound(sound, 10);
         stop(r);
     }
@@ -85,13 +78,7 @@ int main(int argc, char *argv[])
             { QStringLiteral("hold"), r.window, QStringLiteral("5"), QStringLiteral("30"),
                 QStringLiteral("10") });
         (ours ? holdN : holdF) = hold.empty() ? -1 : hold.front();
-        QString typed;
-        for (int i = 0; i < 1000; ++i)
-            typed += QString::number((i * 7) % 10);
-        run(QStringLiteral("xdotool"),
-            { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("3"), typed }, env);
-        QThread::msleep(500);
-        (ours ? hwm1000N : hwm1000F) = double(peakKiB(r.pid)) / 1024;
+        (ours ? hwm1000N : hwm1000F) = peakMiBAfterThousandDigits(r.pid, env);
         stop(r);
     }
 
@@ -130,13 +117,14 @@ int main(int argc, char *argv[])
     }
     stop(r);
 
-    // The locked full screen, on screens of its own: start-up next to the floor shown full screen
-    // too, and key to screen with the pixels each digit draws again.
+    // The locked full screen, on screens of its own: start-up and memory next to the floor shown
+    // full screen too, and key to screen with the pixels each digit draws again.
     struct LockedScreen
     {
         QString size;
         double start = -1, floorStart = -1, screenMedian = -1, screenMax = -1, pixels = -1;
         double boxMedian = -1, boxMax = -1, boxPixels = -1;
+        double mem = -1, floorMem = -1, mem1000 = -1, floorMem1000 = -1;
     };
     std::vector<LockedScreen> locked;
     const QStringList lockedArgs { QStringLiteral("--schermo-intero") };
@@ -145,19 +133,30 @@ int main(int argc, char *argv[])
         QProcessEnvironment on = env;
         on.insert(QStringLiteral("DISPLAY"), screen.display());
         LockedScreen l { QString::fromLatin1(size) };
-        std::vector<double> mapL, mapLF;
+        std::vector<double> mapL, mapLF, memL, memLF;
         // A new X server's first clients pay for what it sets up once: one of each, not counted.
         for (int i = -1; i < 7; ++i) {
             for (const bool ours : { true, false }) {
                 const Running r = start(ours ? numeri : floor, on, lockedArgs);
                 QThread::msleep(700);
-                if (i >= 0)
+                if (i >= 0) {
                     (ours ? mapL : mapLF).push_back(r.mapMs);
+                    (ours ? memL : memLF).push_back(double(peakKiB(r.pid)) / 1024);
+                }
                 stop(r);
             }
         }
         l.start = median(mapL);
         l.floorStart = median(mapLF);
+        l.mem = median(memL);
+        l.floorMem = median(memLF);
+        {
+            // The floor after the same 1000 digits, full screen too.
+            const Running f = start(floor, on, lockedArgs);
+            QThread::msleep(1000);
+            l.floorMem1000 = peakMiBAfterThousandDigits(f.pid, on);
+            stop(f);
+        }
         const Running r = start(numeri, on, lockedArgs);
         QThread::msleep(1500);
         std::vector<double> pixels;
@@ -165,6 +164,7 @@ int main(int argc, char *argv[])
             QStringList { QStringLiteral("keys"), r.window } + digits
                 + QStringList { QStringLiteral("30") },
             &pixels);
+        l.mem1000 = peakMiBAfterThousandDigits(r.pid, on);
         // A letter's box, drawn in the full screen, and Return that closes it, in turn: the
         // letters' times are the boxes'.
         std::vector<double> drawn;
@@ -248,6 +248,10 @@ int main(int argc, char *argv[])
         std::printf("locked full screen (--schermo-intero) at %s:\n", qPrintable(l.size));
         row("start-up to first map, median of 7 (ms)", l.start, l.floorStart,
             "<= 1.05x floor, full screen too");
+        row("peak memory once shown, median of 7 (MiB)", l.mem, l.floorMem,
+            "<= floor + 12 MiB, full screen too");
+        row("peak memory after 1000 digits (MiB)", l.mem1000, l.floorMem1000,
+            "<= floor + 12 MiB, full screen too");
         row("key to screen, median of 30 (ms)", l.screenMedian, -1, "< 16.7");
         row("key to screen, max of 30 (ms)", l.screenMax, -1, "< 16.7");
         row("pixels drawn again per digit, median", l.pixels, -1, "label and picture, not screen");
@@ -268,6 +272,10 @@ int main(int argc, char *argv[])
     row("60 s Opus message to its waveform, median of 5 (ms)", figure("import_opus_60s_ms"), -1,
         "< 1000");
     row("60 s AAC (M4A) message to its waveform (ms)", figure("import_aac_60s_ms"), -1, "< 1000");
+    row("decoding process's peak memory, 60 s Opus (MiB)",
+        figure("import_decoder_opus_60s_peak_mib"), -1, "bounded");
+    row("decoding process's peak memory, 60 s AAC (MiB)", figure("import_decoder_aac_60s_peak_mib"),
+        -1, "bounded");
     row("10-minute Opus message to its waveform (ms)", figure("import_opus_10min_ms"), -1,
         "2 min read");
     row("decoding process's peak memory, 10 min (MiB)", figure("import_decoder_10min_peak_mib"), -1,
@@ -309,9 +317,13 @@ int main(int argc, char *argv[])
         std::printf("%s=%s ", qPrintable(f.key()), qPrintable(f.value()));
     for (const LockedScreen &l : locked)
         std::printf("locked_%s_startup_ratio=%.2f locked_%s_key_screen_max_ms=%.2f "
-                    "locked_%s_pixels=%.0f locked_%s_box_max_ms=%.2f ",
+                    "locked_%s_pixels=%.0f locked_%s_box_max_ms=%.2f locked_%s_peak_mib=%.1f "
+                    "locked_%s_floor_peak_mib=%.1f locked_%s_peak_1000_mib=%.1f "
+                    "locked_%s_floor_peak_1000_mib=%.1f ",
             qPrintable(l.size), l.start / l.floorStart, qPrintable(l.size), l.screenMax,
-            qPrintable(l.size), l.pixels, qPrintable(l.size), l.boxMax);
+            qPrintable(l.size), l.pixels, qPrintable(l.size), l.boxMax, qPrintable(l.size), l.mem,
+            qPrintable(l.size), l.floorMem, qPrintable(l.size), l.mem1000, qPrintable(l.size),
+            l.floorMem1000);
     std::printf("\n");
     return 0;
 }
