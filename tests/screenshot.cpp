@@ -10,22 +10,18 @@ namespace testkit {
 QSize pointerSize(const QByteArray &display)
 {
     Display *x = XOpenDisplay(display.constData());
-    if (!x)
-        return {};
-    QSize size;
-    if (XFixesCursorImage *pointer = XFixesGetCursorImage(x)) {
-        size = QSize(pointer->width, pointer->height);
+    XFixesCursorImage *pointer = x ? XFixesGetCursorImage(x) : nullptr;
+    const QSize size = pointer ? QSize(pointer->width, pointer->height) : QSize();
+    if (pointer)
         XFree(pointer);
-    }
-    XCloseDisplay(x);
+    if (x)
+        XCloseDisplay(x);
     return size;
 }
 
 QRect boundsOf(const QImage &image, QRgb colour, int tolerance, QRect area)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    if (area.isEmpty())
-        area = rgb.rect();
     area &= rgb.rect();
     int left = area.right() + 1, right = -1, top = area.bottom() + 1, bottom = -1;
     for (int y = area.top(); y <= area.bottom(); ++y) {
