@@ -1,55 +1,27 @@
 #include "screenshot.h"
 
 #include <cstdlib>
-#include <memory>
-#include <xcb/xcb.h>
 // Xlib's names (None, Bool, Status) come last, after every Qt header.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 
 namespace testkit {
 
-QImage grabX(const QByteArray &display)
-{
-    xcb_connection_t *x = xcb_connect(display.constData(), nullptr);
-    const auto closing
-        = std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t *)>(x, xcb_disconnect);
-    if (xcb_connection_has_error(x))
-        return {};
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
-    xcb_get_image_reply_t *reply = xcb_get_image_reply(x,
-        xcb_get_image(x, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0, screen->width_in_pixels,
-            screen->height_in_pixels, ~0u),
-        nullptr);
-    if (!reply)
-        return {};
-    // A 24-bit screen's pixels come as 32-bit words, as QImage's RGB32 holds them.
-    QImage image(xcb_get_image_data(reply), screen->width_in_pixels, screen->height_in_pixels,
-        QImage::Format_RGB32);
-    QImage copy = image.copy();
-    std::free(reply);
-    return copy;
-}
-
 QSize pointerSize(const QByteArray &display)
 {
     Display *x = XOpenDisplay(display.constData());
-    if (!x)
-        return {};
-    QSize size;
-    if (XFixesCursorImage *pointer = XFixesGetCursorImage(x)) {
-        size = QSize(pointer->width, pointer->height);
+    XFixesCursorImage *pointer = x ? XFixesGetCursorImage(x) : nullptr;
+    const QSize size = pointer ? QSize(pointer->width, pointer->height) : QSize();
+    if (pointer)
         XFree(pointer);
-    }
-    XCloseDisplay(x);
+    if (x)
+        XCloseDisplay(x);
     return size;
 }
 
 QRect boundsOf(const QImage &image, QRgb colour, int tolerance, QRect area)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    if (area.isEmpty())
-        area = rgb.rect();
     area &= rgb.rect();
     int left = area.right() + 1, right = -1, top = area.bottom() + 1, bottom = -1;
     for (int y = area.top(); y <= area.bottom(); ++y) {
@@ -67,9 +39,10 @@ QRect boundsOf(const QImage &image, QRgb colour, int tolerance, QRect area)
     return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
-double edgeEnergy(const QImage &image)
+double edgeEnergy(const QImage &image, QRect area)
 {
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    area.adjust(area.width() / 20, area.height() / 20, -area.width() / 20, -area.height() / 20);
+    const QImage grey = image.copy(area).convertToFormat(QImage::Format_Grayscale8);
     double sum = 0;
     qint64 count = 0;
     for (int y = 0; y + 1 < grey.height(); ++y) {

@@ -2,20 +2,18 @@
 // What an X or Wayland screen shows, read as a child would see it, and measured.
 
 #include <QImage>
-#include <QRect>
 
 namespace testkit {
 
-// The whole screen of the X server at DISPLAY (":3"), the pointer left out.
-QImage grabX(const QByteArray &display);
 // The size, in pixels, of the pointer the X server at DISPLAY shows now.
 QSize pointerSize(const QByteArray &display);
 
-// The smallest rectangle of IMAGE, within AREA (all of it where empty), holding every pixel
-// whose channels are each within TOLERANCE of COLOUR's.
-QRect boundsOf(const QImage &image, QRgb colour, int tolerance, QRect area = {});
-// How sharp IMAGE's edges are: the mean of the squared differences between neighbouring pixels.
-// A picture enlarged past its pixels spreads each edge over more of them, and scores less.
-double edgeEnergy(const QImage &image);
+// The smallest rectangle of IMAGE, within AREA, holding every pixel whose channels are each within
+// TOLERANCE of COLOUR's.
+QRect boundsOf(const QImage &image, QRgb colour, int tolerance, QRect area);
+// How sharp IMAGE's edges are within AREA, its border left out: the mean of the squared differences
+// between neighbouring pixels. A picture enlarged past its pixels spreads each edge over more of
+// them, and scores less.
+double edgeEnergy(const QImage &image, QRect area);
 
 } // namespace testkit
