@@ -11,6 +11,7 @@
 #include "testkit.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -355,11 +356,20 @@ void TestFamily::photo()
     QCOMPARE(contentOf(familyFile(names[0])), saved[0]);
 }
 
-// Fault: Tab beginning at "Chiudi", not at the first row.
+// Faults: Tab beginning at "Chiudi", not at the first row; the file dialog sending it back to the
+// top, not to where it was.
 void TestFamily::tabOrder()
 {
     QTest::keyClick(m_window.get(), Qt::Key_Tab);
     QCOMPARE(m_window->focusWidget(), button("listen", 0));
+    QTimer closer; // closes the file dialog as a parent who chose nothing
+    connect(&closer, &QTimer::timeout, [] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    closer.start(50);
+    QTest::mouseClick(button("choosePhoto", 3), Qt::LeftButton);
+    QCOMPARE(m_window->focusWidget(), button("choosePhoto", 3));
 }
 
 int main(int argc, char *argv[])
