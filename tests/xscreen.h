@@ -103,15 +103,4 @@ private:
     xcb_window_t m_root;
 };
 
-// Where two pictures of the screen differ; empty where they do not.
-inline QRect changed(const QImage &a, const QImage &b)
-{
-    QRect where;
-    for (int y = 0; y < std::min(a.height(), b.height()); ++y)
-        for (int x = 0; x < std::min(a.width(), b.width()); ++x)
-            if (a.pixel(x, y) != b.pixel(x, y))
-                where |= QRect(x, y, 1, 1);
-    return where;
-}
-
 } // namespace testkit
