@@ -137,8 +137,6 @@ void TestSmallHands::boxes()
     key(QEvent::KeyPress, Qt::Key_D, QStringLiteral("d"));
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", ")));
     QCOMPARE(seen.title, warning);
-    QCOMPARE(seen.text, QStringLiteral("Premi un altro tasto"));
-    QCOMPARE(seen.icon, QMessageBox::Question);
     QCOMPARE(seen.ownWindow, !locked);
     if (locked) {
         const QPoint middle = m_form->mapToGlobal(m_form->rect().center());
@@ -172,7 +170,6 @@ void TestSmallHands::palm_data()
     QTest::addColumn<int>("otherUp");
     QTest::addColumn<bool>("leaves");
     constexpr int never = 99999;
-    QTest::newRow("Esc alone") << never << never << true;
     QTest::newRow("an arrow down first") << -100 << never << false;
     QTest::newRow("an arrow down meanwhile") << 1000 << never << false;
     QTest::newRow("an arrow let go before Esc") << -200 << -100 << true;
