@@ -53,9 +53,22 @@ inline bool startOpenbox(QProcess &openbox, const QStringList &arguments = {})
     });
 }
 
-// The program as built, ended with the test that started it, whatever happens; what it said on
-// standard error is shown where the test failed.
-class Numeri : public QProcess
+// A process ended with the test that started it, whatever happens: asked first, so that an X
+// server takes its socket away.
+class Ended : public QProcess
+{
+public:
+    ~Ended() override
+    {
+        terminate();
+        if (!waitForFinished(3000))
+            kill();
+        waitForFinished();
+    }
+};
+
+// The program as built; what it said on standard error is shown where the test failed.
+class Numeri : public Ended
 {
 public:
     // AS: a command that runs it as another user.
@@ -72,8 +85,6 @@ public:
     {
         if (QTest::currentTestFailed())
             qWarning("numeri said: %s", said().constData());
-        kill();
-        waitForFinished();
     }
     const QByteArray &said() { return m_said += readAllStandardError(); }
     // Whether it says WORDS on standard error within 10 s.

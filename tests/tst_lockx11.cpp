@@ -21,7 +21,6 @@ class TestLockX11 : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanup();
     void otherWindow_data();
     void otherWindow();
     void secondStart();
@@ -30,7 +29,6 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
     QProcessEnvironment m_env;
-    QProcess m_openbox;
 };
 
 void TestLockX11::initTestCase()
@@ -42,12 +40,6 @@ void TestLockX11::initTestCase()
     QVERIFY(QDir().mkdir(runtime)
         && QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-}
-
-void TestLockX11::cleanup()
-{
-    m_openbox.kill();
-    m_openbox.waitForFinished();
 }
 
 void TestLockX11::otherWindow_data()
@@ -62,9 +54,9 @@ void TestLockX11::otherWindow_data()
 void TestLockX11::otherWindow()
 {
     QFETCH(bool, openbox);
-    QVERIFY(!openbox || startOpenbox(m_openbox));
+    Ended windowManager, notice;
+    QVERIFY(!openbox || startOpenbox(windowManager));
     Numeri program(m_env, locked);
-    QProcess notice;
     QVERIFY(program.says("bloccati"));
     const xcb_window_t lesson = windowShows(title);
     notice.start(QStringLiteral("xmessage"), words("-center -title avviso un avviso"));
@@ -78,21 +70,20 @@ void TestLockX11::otherWindow()
     QTRY_VERIFY(lessonOnTop());
     QTest::qWait(500);
     QVERIFY(lessonOnTop());
-    notice.kill();
-    notice.waitForFinished();
 }
 
 // Faults: a second locked start shows on top of the first, whose grab keeps the child's keys, so
 // the visible lesson looks frozen; the second fails instead of ending with status 0.
 void TestLockX11::secondStart()
 {
-    QVERIFY(startOpenbox(m_openbox));
+    Ended openbox;
+    QVERIFY(startOpenbox(openbox));
     Numeri first(m_env, locked);
     QVERIFY(first.says("bloccati"));
     Numeri second(m_env, locked);
     QVERIFY(second.endsWell(false));
     QVERIFY(second.says("già aperto a schermo intero"));
-    QVERIFY(!OtherProgram().grabKeyboard());
+    QVERIFY(OtherProgram().lockedOut());
     QVERIFY(first.endsWell());
 }
 
@@ -105,7 +96,7 @@ void TestLockX11::bareServerResized()
     while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
         ++number;
     const QString display = QStringLiteral(":%1").arg(number);
-    QProcess xephyr;
+    Ended xephyr;
     xephyr.start(QStringLiteral("Xephyr"),
         QStringList { display } << words("-screen 1024x768 -resizeable -nolisten tcp -noreset"));
     QTRY_VERIFY(run(words("xdpyinfo -display") << display).contains("dimensions"));
@@ -125,8 +116,6 @@ void TestLockX11::bareServerResized()
         QTRY_COMPARE(screen.geometryOf(lesson), QRect(QPoint(), size));
     }
     QVERIFY(program.endsWell());
-    xephyr.kill();
-    xephyr.waitForFinished();
 }
 
 QTEST_MAIN(TestLockX11)
