@@ -187,11 +187,12 @@ void TestSmallHands::palm()
     QString shown;
     std::unique_ptr<BoxCloser> closer;
     const int escDown = 300; // the hold starts here
-    QTimer::singleShot(escDown + otherDown, this, [] { key(QEvent::KeyPress, Qt::Key_Left); });
-    QTimer::singleShot(escDown + otherUp, this, [] { key(QEvent::KeyRelease, Qt::Key_Left); });
+    // Timed in the case's own loop, so that none is left to press a key in a later case.
+    QTimer::singleShot(escDown + otherDown, &program, [] { key(QEvent::KeyPress, Qt::Key_Left); });
+    QTimer::singleShot(escDown + otherUp, &program, [] { key(QEvent::KeyRelease, Qt::Key_Left); });
     QTimer::singleShot(
-        escDown, this, [] { key(QEvent::KeyPress, Qt::Key_Escape, QStringLiteral("\x1b")); });
-    QTimer::singleShot(escDown + 3500, this, [&] {
+        escDown, &program, [] { key(QEvent::KeyPress, Qt::Key_Escape, QStringLiteral("\x1b")); });
+    QTimer::singleShot(escDown + 3500, &program, [&] {
         if (QMessageBox *box = openBox())
             shown = box->windowTitle();
         closer = std::make_unique<BoxCloser>();
