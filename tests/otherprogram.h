@@ -31,6 +31,14 @@ public:
     }
     void letGoOfKeyboard() { xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME), xcb_flush(m_x); }
     void letGoOfPointer() { xcb_ungrab_pointer(m_x, XCB_CURRENT_TIME), xcb_flush(m_x); }
+    // Whether someone else holds the keyboard and the pointer: this program can have neither.
+    bool lockedOut()
+    {
+        const bool keys = grabKeyboard(), pointer = grabPointer();
+        letGoOfKeyboard();
+        letGoOfPointer();
+        return !keys && !pointer;
+    }
 
 private:
     template<typename Reply> static bool held(Reply *reply)

@@ -28,16 +28,81 @@ inline QByteArray run(
     return p.readAllStandardOutput();
 }
 
-// Whether a window whose title matches TITLE (a regular expression) shows within 5 s.
-inline bool windowShows(const QString &title)
+// The window whose title matches TITLE (a regular expression) once it shows; 0 where none does
+// within 15 s, as a start-up on a machine with other work may take a few seconds.
+inline unsigned long windowShows(
+    const QString &title, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
-    for (int i = 0; i < 100; ++i) {
-        if (!run(words("xdotool search --onlyvisible --name") << title).isEmpty())
-            return true;
+    for (int i = 0; i < 300; ++i) {
+        const QByteArray found = run(words("xdotool search --onlyvisible --name") << title, env);
+        if (!found.isEmpty())
+            return found.split('\n').constFirst().toULong();
         QTest::qWait(50);
     }
-    return false;
+    return 0;
 }
+
+// openbox on DISPLAY, once it has marked the root as its own.
+inline bool startOpenbox(QProcess &openbox, const QStringList &arguments = {})
+{
+    // The last openbox's mark on the root would say this one ready before it is.
+    run(words("xprop -root -remove _NET_SUPPORTING_WM_CHECK"));
+    openbox.start(QStringLiteral("openbox"), arguments);
+    return openbox.waitForStarted() && QTest::qWaitFor([] {
+        return run(words("xprop -root _NET_SUPPORTING_WM_CHECK")).contains("window id");
+    });
+}
+
+// A process ended with the test that started it, whatever happens: asked first, so that an X
+// server takes its socket away.
+class Ended : public QProcess
+{
+public:
+    ~Ended() override
+    {
+        terminate();
+        if (!waitForFinished(3000))
+            kill();
+        waitForFinished();
+    }
+};
+
+// The program as built; what it said on standard error is shown where the test failed.
+class Numeri : public Ended
+{
+public:
+    // AS: a command that runs it as another user.
+    explicit Numeri(const QProcessEnvironment &env, const QStringList &arguments = {},
+        const QStringList &as = {})
+    {
+        setProcessEnvironment(env);
+        QStringList command
+            = as + QStringList { QStringLiteral(NUMERI_BUILD_DIR "/numeri") } + arguments;
+        const QString program = command.takeFirst();
+        start(program, command);
+    }
+    ~Numeri() override
+    {
+        if (QTest::currentTestFailed())
+            qWarning("numeri said: %s", said().constData());
+    }
+    const QByteArray &said() { return m_said += readAllStandardError(); }
+    // Whether it says WORDS on standard error within 10 s.
+    bool says(const char *words)
+    {
+        return QTest::qWaitFor([&] { return said().contains(words); }, 10000);
+    }
+    // Whether it ends within 10 s, with status 0.
+    bool endsWell(bool asked = true)
+    {
+        if (asked)
+            terminate();
+        return waitForFinished(10000) && exitStatus() == NormalExit && exitCode() == 0;
+    }
+
+private:
+    QByteArray m_said;
+};
 
 // A PulseAudio daemon with a null sink alone, whose monitor is recorded from the start and is the
 // microphone too.

@@ -47,7 +47,6 @@ private Q_SLOTS:
     void cleanup();
     void boxes_data();
     void boxes();
-    void altThenDigits_data();
     void altThenDigits();
     void palm_data();
     void palm();
@@ -138,17 +137,11 @@ void TestSmallHands::boxes()
     key(QEvent::KeyPress, Qt::Key_D, QStringLiteral("d"));
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", ")));
     QCOMPARE(seen.title, warning);
-    QCOMPARE(seen.text, QStringLiteral("Premi un altro tasto"));
-    QCOMPARE(seen.icon, QMessageBox::Question);
     QCOMPARE(seen.ownWindow, !locked);
     if (locked) {
         const QPoint middle = m_form->mapToGlobal(m_form->rect().center());
         QVERIFY2((seen.place.center() - middle).manhattanLength() <= 2,
-            qPrintable(QStringLiteral("box at %1,%2 of %3x%4")
-                           .arg(seen.place.x())
-                           .arg(seen.place.y())
-                           .arg(seen.place.width())
-                           .arg(seen.place.height())));
+            qPrintable(QDebug::toString(seen.place)));
     }
     QTRY_COMPARE(QApplication::focusWidget(), catcher());
     QTest::qWait(300); // an Esc taken for a key would open its box by now
@@ -158,17 +151,10 @@ void TestSmallHands::boxes()
     QCOMPARE(label()->text(), QStringLiteral("5"));
 }
 
-void TestSmallHands::altThenDigits_data()
-{
-    QTest::addColumn<bool>("locked");
-    QTest::newRow("locked") << true;
-}
-
 // Fault: Alt alone takes the keyboard into the menu bar, which swallows every key after it.
 void TestSmallHands::altThenDigits()
 {
-    QFETCH(bool, locked);
-    open(locked);
+    open(true);
     QTest::keyClick(catcher(), Qt::Key_Alt, Qt::AltModifier);
     for (const char *digit : { "3", "8" }) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(digit[0]), {}, 0);
@@ -184,7 +170,6 @@ void TestSmallHands::palm_data()
     QTest::addColumn<int>("otherUp");
     QTest::addColumn<bool>("leaves");
     constexpr int never = 99999;
-    QTest::newRow("Esc alone") << never << never << true;
     QTest::newRow("an arrow down first") << -100 << never << false;
     QTest::newRow("an arrow down meanwhile") << 1000 << never << false;
     QTest::newRow("an arrow let go before Esc") << -200 << -100 << true;
@@ -202,11 +187,12 @@ void TestSmallHands::palm()
     QString shown;
     std::unique_ptr<BoxCloser> closer;
     const int escDown = 300; // the hold starts here
-    QTimer::singleShot(escDown + otherDown, this, [] { key(QEvent::KeyPress, Qt::Key_Left); });
-    QTimer::singleShot(escDown + otherUp, this, [] { key(QEvent::KeyRelease, Qt::Key_Left); });
+    // Timed in the case's own loop, so that none is left to press a key in a later case.
+    QTimer::singleShot(escDown + otherDown, &program, [] { key(QEvent::KeyPress, Qt::Key_Left); });
+    QTimer::singleShot(escDown + otherUp, &program, [] { key(QEvent::KeyRelease, Qt::Key_Left); });
     QTimer::singleShot(
-        escDown, this, [] { key(QEvent::KeyPress, Qt::Key_Escape, QStringLiteral("\x1b")); });
-    QTimer::singleShot(escDown + 3500, this, [&] {
+        escDown, &program, [] { key(QEvent::KeyPress, Qt::Key_Escape, QStringLiteral("\x1b")); });
+    QTimer::singleShot(escDown + 3500, &program, [&] {
         if (QMessageBox *box = openBox())
             shown = box->windowTitle();
         closer = std::make_unique<BoxCloser>();
