@@ -92,7 +92,8 @@ void TestLockdown::escapeHold()
     lock::FullScreen screen(form);
     form->holdEscapeToLeave();
     screen.showFullScreen();
-    QVERIFY(QTest::qWaitForWindowActive(&screen));
+    // A window manager just started may take its time to manage and focus the first window.
+    QVERIFY(QTest::qWaitForWindowActive(&screen, 20000));
     QTRY_COMPARE(screen.size(), screen.screen()->size());
     QVERIFY((form->geometry().center() - screen.rect().center()).manhattanLength() <= 1);
 
