@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QApplication>
+#include <QImage>
 #include <QList>
 #include <QPalette>
 #include <QRect>
-#include <algorithm>
 #include <cstdlib>
 #include <xcb/xcb.h>
 
@@ -32,24 +32,32 @@ public:
     }
     QSize size() const { return geometryOf(m_root).size(); }
 
+    // The whole screen, as 32-bit pixels (the tests' servers are 24 bits deep).
+    QImage shot() const
+    {
+        const QSize s = size();
+        xcb_get_image_reply_t *image = xcb_get_image_reply(m_x,
+            xcb_get_image(m_x, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, 0, 0, s.width(), s.height(), ~0u),
+            nullptr);
+        if (!image)
+            return {};
+        const QImage copy
+            = QImage(xcb_get_image_data(image), s.width(), s.height(), QImage::Format_RGB32).copy();
+        std::free(image);
+        return copy;
+    }
+
     // Whether a message box shows in the middle of the screen, where the lesson's form is: most of
     // a band there has a box's own colour, which nothing else in the lesson has.
     bool boxInMiddle() const
     {
-        const QSize s = size();
+        const QImage s = shot();
         const QRect band(s.width() / 2 - 100, s.height() / 2 - 20, 200, 40);
-        xcb_get_image_reply_t *image = xcb_get_image_reply(m_x,
-            xcb_get_image(m_x, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, band.x(), band.y(), band.width(),
-                band.height(), ~0u),
-            nullptr);
-        if (!image)
-            return false;
-        // 32-bit pixels: the tests' servers are 24 bits deep.
-        const auto *pixels = reinterpret_cast<const quint32 *>(xcb_get_image_data(image));
-        const QRgb box = QApplication::palette().color(QPalette::Window).rgb() & 0xffffff;
-        const int found = int(std::count_if(pixels, pixels + band.width() * band.height(),
-            [box](quint32 pixel) { return (pixel & 0xffffff) == box; }));
-        std::free(image);
+        const QRgb box = QApplication::palette().color(QPalette::Window).rgb();
+        int found = 0;
+        for (int y = band.top(); y <= band.bottom(); ++y)
+            for (int x = band.left(); x <= band.right(); ++x)
+                found += (s.pixel(x, y) & 0xffffff) == (box & 0xffffff);
         return found * 2 > band.width() * band.height();
     }
 
