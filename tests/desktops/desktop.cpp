@@ -4,39 +4,20 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTest>
-#include <csignal>
 #include <sys/stat.h>
+#include <utility>
 
 namespace testkit {
 
 namespace {
 // Unsafe mode lets the tests drive the shell through its Eval method; GNOME 43 has no flag for it.
-// From GNOME 45 on an extension is a JavaScript module.
-QByteArray extension(int major)
-{
-    if (major >= 45)
-        return "export default class {\n"
-               "    enable() { global.context.unsafe_mode = true; }\n"
-               "    disable() {}\n"
-               "}\n";
-    return "function init() {}\n"
-           "function enable() { global.context.unsafe_mode = true; }\n"
-           "function disable() {}\n";
-}
-
-// GNOME Shell's major version: 43 in "GNOME Shell 43.9".
-int gnomeVersion()
-{
-    QProcess shell;
-    shell.start(QStringLiteral("gnome-shell"), { QStringLiteral("--version") });
-    shell.waitForFinished(10000);
-    return shell.readAllStandardOutput().trimmed().split(' ').value(2).split('.').value(0).toInt();
-}
+const QByteArray extension = "function init() {}\n"
+                             "function enable() { global.context.unsafe_mode = true; }\n"
+                             "function disable() {}\n";
 
 const QString extensionId = QStringLiteral("numeri-tests@numeri.org");
 // GNOME asks the parent once per program, and keeps the answer with the desktop file's name.
@@ -51,13 +32,13 @@ Desktop::Desktop(Kind kind)
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
              "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "XDG_DATA_DIRS" })
         m_env.remove(QString::fromLatin1(name));
-    for (const char *sub : { "run", "home", "config", "data/applications" })
+    QDir().mkpath(dir + u"/data/applications");
+    for (const auto &[name, sub] : { std::pair { "XDG_RUNTIME_DIR", "run" }, { "HOME", "home" },
+             { "XDG_CONFIG_HOME", "config" }, { "XDG_DATA_HOME", "data" } }) {
         QDir().mkpath(dir + u'/' + QLatin1String(sub));
+        m_env.insert(QLatin1String(name), dir + u'/' + QLatin1String(sub));
+    }
     ::chmod(QFile::encodeName(dir + u"/run").constData(), 0700);
-    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir + u"/run");
-    m_env.insert(QStringLiteral("HOME"), dir + u"/home");
-    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + u"/config");
-    m_env.insert(QStringLiteral("XDG_DATA_HOME"), dir + u"/data");
     m_env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), u"unix:path=" + dir + u"/session");
 }
@@ -107,34 +88,29 @@ bool Desktop::start()
                 m_env.value(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"))))
             return false;
         const QString ext = dir + u"/data/gnome-shell/extensions/" + extensionId;
-        const int major = gnomeVersion();
-        write(ext + u"/extension.js", extension(major));
+        write(ext + u"/extension.js", extension);
         write(ext + u"/metadata.json",
             "{\"uuid\": \"" + extensionId.toUtf8()
                 + "\", \"name\": \"numeri tests\", \"description\": \"Eval for the tests\", "
-                  "\"shell-version\": [\""
-                + QByteArray::number(major) + "\"]}\n");
+                  "\"shell-version\": [\"43\"]}\n");
     }
     if (!startBus(m_sessionBus, QStringLiteral("session.conf"),
             m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"))))
         return false;
     if (m_kind == Gnome) {
-        for (const QStringList &set :
-            { QStringList { QStringLiteral("enabled-extensions"), u"['" + extensionId + u"']" },
-                // Not the tour's welcome, which would take the keys first.
-                QStringList { QStringLiteral("welcome-dialog-last-shown-version"),
-                    QStringLiteral("999") } }) {
+        // Not the tour's welcome, which would take the keys first.
+        for (const QString &set : { QString(u"enabled-extensions ['" + extensionId + u"']"),
+                 QStringLiteral("welcome-dialog-last-shown-version 999") }) {
             QProcess gsettings;
             gsettings.setProcessEnvironment(m_env);
             gsettings.start(QStringLiteral("gsettings"),
-                QStringList { QStringLiteral("set"), QStringLiteral("org.gnome.shell") } + set);
+                QStringLiteral("set org.gnome.shell ").append(set).split(u' '));
             if (!gsettings.waitForFinished(10000) || gsettings.exitCode() != 0)
                 return false;
         }
-        command = QStringList { QStringLiteral("gnome-shell"), QStringLiteral("--headless"),
-            QStringLiteral("--wayland"), QStringLiteral("--no-x11"),
-            QStringLiteral("--virtual-monitor"), QStringLiteral("1920x1080"),
-            QStringLiteral("--wayland-display"), QStringLiteral("wayland-numeri") };
+        command = QStringLiteral("gnome-shell --headless --wayland --no-x11 --virtual-monitor "
+                                 "1920x1080 --wayland-display wayland-numeri")
+                      .split(u' ');
     } else {
         // Debian gives kwin_wayland a file capability, which a container refuses to run; a copy
         // runs without it, and KWin knows itself by a name that ends in kwin_wayland.
@@ -142,9 +118,9 @@ bool Desktop::start()
         if (!QFile::copy(QStringLiteral("/usr/bin/kwin_wayland"), copy))
             return false;
         m_env.insert(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
-        command = QStringList { copy, QStringLiteral("--virtual"), QStringLiteral("--width"),
-            QStringLiteral("1920"), QStringLiteral("--height"), QStringLiteral("1080"),
-            QStringLiteral("--socket"), QStringLiteral("wayland-numeri") };
+        command = QStringList { copy }
+            + QStringLiteral("--virtual --width 1920 --height 1080 --socket wayland-numeri")
+                  .split(u' ');
     }
     m_compositor.setProcessEnvironment(m_env);
     m_compositor.setStandardOutputFile(dir + u"/compositor.log");

@@ -29,6 +29,7 @@ public:
     // Linux key codes, as a keyboard sends them: "d 125" presses Super, "u 125" lets it go,
     // "k 28" taps Return, "s 500" waits.
     bool keys(const QString &steps);
+    bool tap(int code) { return keys(QStringLiteral("k %1").arg(code)); }
     // The shortcut bound: Super on GNOME (the Activities overview), Super+F9 on KWin (Super+F5 is
     // its own); neither is a key the lesson answers with a box.
     bool pressShortcut();

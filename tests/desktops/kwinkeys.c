@@ -44,10 +44,8 @@ int main(int argc, char **argv)
         const int code = atoi(argv[i + 1]);
         switch (argv[i][0]) {
         case 'd':
-            org_kde_kwin_fake_input_keyboard_key(input, code, 1);
-            break;
         case 'u':
-            org_kde_kwin_fake_input_keyboard_key(input, code, 0);
+            org_kde_kwin_fake_input_keyboard_key(input, code, argv[i][0] == 'd');
             break;
         case 'k':
             org_kde_kwin_fake_input_keyboard_key(input, code, 1);
