@@ -15,9 +15,27 @@ namespace testkit {
 
 namespace {
 // Unsafe mode lets the tests drive the shell through its Eval method; GNOME 43 has no flag for it.
-const QByteArray extension = "function init() {}\n"
-                             "function enable() { global.context.unsafe_mode = true; }\n"
-                             "function disable() {}\n";
+// From GNOME 45 on (Debian 13 has 48) an extension is a JavaScript module.
+QByteArray extension(int major)
+{
+    if (major >= 45)
+        return "export default class {\n"
+               "    enable() { global.context.unsafe_mode = true; }\n"
+               "    disable() {}\n"
+               "}\n";
+    return "function init() {}\n"
+           "function enable() { global.context.unsafe_mode = true; }\n"
+           "function disable() {}\n";
+}
+
+// GNOME Shell's major version: 43 in "GNOME Shell 43.9".
+int gnomeVersion()
+{
+    QProcess shell;
+    shell.start(QStringLiteral("gnome-shell"), { QStringLiteral("--version") });
+    shell.waitForFinished(10000);
+    return shell.readAllStandardOutput().trimmed().split(' ').value(2).split('.').value(0).toInt();
+}
 
 const QString extensionId = QStringLiteral("numeri-tests@numeri.org");
 // GNOME asks the parent once per program, and keeps the answer with the desktop file's name.
@@ -88,11 +106,13 @@ bool Desktop::start()
                 m_env.value(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"))))
             return false;
         const QString ext = dir + u"/data/gnome-shell/extensions/" + extensionId;
-        write(ext + u"/extension.js", extension);
+        const int major = gnomeVersion();
+        write(ext + u"/extension.js", extension(major));
         write(ext + u"/metadata.json",
             "{\"uuid\": \"" + extensionId.toUtf8()
                 + "\", \"name\": \"numeri tests\", \"description\": \"Eval for the tests\", "
-                  "\"shell-version\": [\"43\"]}\n");
+                  "\"shell-version\": [\""
+                + QByteArray::number(major) + "\"]}\n");
     }
     if (!startBus(m_sessionBus, QStringLiteral("session.conf"),
             m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"))))
