@@ -12,13 +12,6 @@
 namespace lock {
 
 namespace {
-xcb_connection_t *x11()
-{
-    if (QGuiApplication::platformName() != u"xcb")
-        return nullptr;
-    return static_cast<xcb_connection_t *>(nativeResource("connection"));
-}
-
 xcb_window_t rootOf(xcb_connection_t *x)
 {
     return xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;

@@ -13,13 +13,6 @@
 
 namespace lock {
 
-namespace {
-xcb_connection_t *x11()
-{
-    return static_cast<xcb_connection_t *>(nativeResource("connection"));
-}
-} // namespace
-
 bool grabPointer(QWindow *window)
 {
     xcb_connection_t *connection = x11();

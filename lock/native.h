@@ -4,6 +4,7 @@
 #include <qpa/qplatformnativeinterface.h>
 
 class QWindow;
+struct xcb_connection_t;
 
 namespace lock {
 
@@ -17,6 +18,14 @@ inline void *nativeResource(const char *name, QWindow *window = nullptr)
         return nullptr;
     return window ? native->nativeResourceForWindow(name, window)
                   : native->nativeResourceForIntegration(name);
+}
+
+// The connection to the X server that Qt's xcb plugin holds; nullptr on any other platform.
+inline xcb_connection_t *x11()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        return nullptr;
+    return static_cast<xcb_connection_t *>(nativeResource("connection"));
 }
 
 } // namespace lock
