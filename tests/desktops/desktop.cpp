@@ -3,7 +3,7 @@
 #include "testkit.h"
 
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
+#include <QDBusInterface>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -37,9 +37,8 @@ int gnomeVersion()
     return shell.readAllStandardOutput().trimmed().split(' ').value(2).split('.').value(0).toInt();
 }
 
-const QString extensionId = QStringLiteral("numeri-tests@numeri.org");
-// GNOME asks the parent once per program, and keeps the answer with the desktop file's name.
-const char kwinComponent[] = "numeritests";
+const QByteArray extensionId = "numeri-tests@numeri.org";
+const QString kwinComponent = QStringLiteral("numeritests");
 } // namespace
 
 Desktop::Desktop(Kind kind)
@@ -48,17 +47,17 @@ Desktop::Desktop(Kind kind)
     const QString dir = m_dir.path();
     m_env = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
-             "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "XDG_DATA_DIRS" })
+             "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "XDG_DATA_DIRS", "QT_QPA_PLATFORM" })
         m_env.remove(QString::fromLatin1(name));
-    QDir().mkpath(dir + u"/data/applications");
     for (const auto &[name, sub] : { std::pair { "XDG_RUNTIME_DIR", "run" }, { "HOME", "home" },
              { "XDG_CONFIG_HOME", "config" }, { "XDG_DATA_HOME", "data" } }) {
         QDir().mkpath(dir + u'/' + QLatin1String(sub));
         m_env.insert(QLatin1String(name), dir + u'/' + QLatin1String(sub));
     }
     ::chmod(QFile::encodeName(dir + u"/run").constData(), 0700);
-    m_env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), u"unix:path=" + dir + u"/session");
+    // Settings in a file of the session's own, which the shell reads as it starts.
+    m_env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
 }
 
 Desktop::~Desktop()
@@ -66,68 +65,48 @@ Desktop::~Desktop()
     if (QTest::currentTestFailed())
         qWarning("the desktop said: %s",
             contentOf(m_dir.filePath(QStringLiteral("compositor.log"))).right(3000).constData());
-    // The compositor first, so that nothing of its session outlives the buses.
-    for (QProcess *p : { &m_compositor, &m_sessionBus, &m_systemBus }) {
-        if (p->state() == QProcess::NotRunning)
-            continue;
+    // The compositor first, so that nothing of its session outlives the bus.
+    for (QProcess *p : { &m_compositor, &m_bus }) {
         p->terminate();
-        if (!p->waitForFinished(5000)) {
+        if (!p->waitForFinished(5000))
             p->kill();
-            p->waitForFinished();
-        }
     }
-}
-
-bool Desktop::startBus(QProcess &bus, const QString &config, const QString &address)
-{
-    const QString file = m_dir.filePath(config);
-    const QByteArray type = config == u"system.conf" ? "system" : "session";
-    write(file,
-        "<busconfig><type>" + type + "</type><listen>" + address.toUtf8()
-            + "</listen><auth>EXTERNAL</auth><standard_session_servicedirs/>"
-              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-    // Services the bus starts take its environment: this session's folders, not the user's.
-    bus.setProcessEnvironment(m_env);
-    bus.setStandardErrorFile(m_dir.filePath(QStringLiteral("buses.log")), QIODevice::Append);
-    bus.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--nofork"), QStringLiteral("--config-file=") + file,
-            QStringLiteral("--print-address") });
-    return bus.waitForReadyRead(10000);
 }
 
 bool Desktop::start()
 {
     const QString dir = m_dir.path();
+    // GNOME keeps its answer under the desktop file's name, found where it can be run, and reads
+    // the desktop files as it starts.
+    QByteArray entry
+        = contentOf(QStringLiteral(NUMERI_SOURCE_DIR "/packaging/" NUMERI_APP_ID ".desktop"));
+    entry.replace("\nExec=numeri\n", "\nExec=" NUMERI_BUILD_DIR "/numeri\n");
+    write(dir + u"/data/applications/" NUMERI_APP_ID ".desktop", entry);
+    // Services the bus starts take its environment: this session's folders, not the user's.
+    m_bus.setProcessEnvironment(m_env);
+    m_bus.setStandardErrorFile(m_dir.filePath(QStringLiteral("bus.log")));
+    m_bus.start(QStringLiteral("dbus-daemon"),
+        { QStringLiteral("--session"), QStringLiteral("--nofork"),
+            QStringLiteral("--print-address"),
+            u"--address=" + m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")) });
+    if (!m_bus.waitForReadyRead(10000))
+        return false;
     QStringList command;
     if (m_kind == Gnome) {
-        m_env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), u"unix:path=" + dir + u"/system");
-        if (!startBus(m_systemBus, QStringLiteral("system.conf"),
-                m_env.value(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"))))
-            return false;
-        const QString ext = dir + u"/data/gnome-shell/extensions/" + extensionId;
+        m_env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+            m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")));
+        const QString ext = dir + u"/data/gnome-shell/extensions/" + QLatin1String(extensionId);
         const int major = gnomeVersion();
         write(ext + u"/extension.js", extension(major));
         write(ext + u"/metadata.json",
-            "{\"uuid\": \"" + extensionId.toUtf8()
+            "{\"uuid\": \"" + extensionId
                 + "\", \"name\": \"numeri tests\", \"description\": \"Eval for the tests\", "
                   "\"shell-version\": [\""
                 + QByteArray::number(major) + "\"]}\n");
-    }
-    if (!startBus(m_sessionBus, QStringLiteral("session.conf"),
-            m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"))))
-        return false;
-    if (m_kind == Gnome) {
         // Not the tour's welcome, which would take the keys first.
-        for (const QString &set : { QString(u"enabled-extensions ['" + extensionId + u"']"),
-                 QStringLiteral("welcome-dialog-last-shown-version 999") }) {
-            QProcess gsettings;
-            gsettings.setProcessEnvironment(m_env);
-            gsettings.start(QStringLiteral("gsettings"),
-                QStringLiteral("set org.gnome.shell ").append(set).split(u' '));
-            if (!gsettings.waitForFinished(10000) || gsettings.exitCode() != 0)
-                return false;
-        }
+        write(dir + u"/config/glib-2.0/settings/keyfile",
+            "[org/gnome/shell]\nenabled-extensions=['" + extensionId
+                + "']\nwelcome-dialog-last-shown-version='999'\n");
         command = QStringLiteral("gnome-shell --headless --wayland --no-x11 --virtual-monitor "
                                  "1920x1080 --wayland-display wayland-numeri")
                       .split(u' ');
@@ -151,77 +130,58 @@ bool Desktop::start()
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     m_env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     m_env.remove(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"));
-    if (m_compositor.waitForStarted() && waitReady())
-        return true;
-    qWarning("%s", contentOf(dir + u"/compositor.log").right(3000).constData());
-    return false;
+    return m_compositor.waitForStarted() && waitReady();
 }
 
 bool Desktop::waitReady()
 {
-    m_bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
-        m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")), m_dir.path()));
-    const QDeadlineTimer deadline(30000);
-    while (!deadline.hasExpired() && m_compositor.state() == QProcess::Running) {
-        if (m_kind == Gnome ? eval(QStringLiteral("Main.layoutManager._startingUp")) == u"false"
-                            : QFile::exists(m_dir.filePath(QStringLiteral("run/wayland-numeri")))
-                    && m_bus->interface()->isServiceRegistered(
-                        QStringLiteral("org.kde.kglobalaccel")))
-            break;
-        QTest::qWait(50);
-    }
-    if (deadline.hasExpired() || m_compositor.state() != QProcess::Running)
-        return false;
-    if (m_kind == Gnome)
-        return true;
-    // A shortcut of the tests' own, bound through kglobalaccel as a program binds one.
-    const QStringList action { QLatin1String(kwinComponent), QStringLiteral("mark"),
-        QLatin1String(kwinComponent), QStringLiteral("mark") };
-    const auto call = [this, &action](const char *method, const QVariantList &more = {}) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QStringLiteral("org.kde.kglobalaccel"), QStringLiteral("/kglobalaccel"),
-            QStringLiteral("org.kde.KGlobalAccel"), QLatin1String(method));
-        message.setArguments(QVariantList { action } + more);
-        return m_bus->call(message).type() == QDBusMessage::ReplyMessage;
+    m_connection = QDBusConnection::connectToBus(
+        m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")), m_dir.path());
+    // A shortcut of the tests' own, bound through kglobalaccel as a program binds one: present,
+    // and these keys rather than any kept from before. KWin takes its shortcuts into its input
+    // only some time after kglobalaccel is on the bus: until the shortcut has fired once, it is
+    // bound again.
+    const auto bound = [this] {
+        const QStringList action { kwinComponent, QStringLiteral("mark"), kwinComponent,
+            QStringLiteral("mark") };
+        QDBusInterface accel(QStringLiteral("org.kde.kglobalaccel"),
+            QStringLiteral("/kglobalaccel"), QStringLiteral("org.kde.KGlobalAccel"), m_connection);
+        const uint setPresent = 2, noAutoloading = 4;
+        accel.call(QStringLiteral("doRegister"), action);
+        accel.call(QStringLiteral("setShortcut"), action,
+            QVariant::fromValue(QList<int> { (Qt::META | Qt::Key_F9).toCombined() }),
+            setPresent | noAutoloading);
+        pressShortcut();
+        for (int i = 0; i < 10 && !m_fired; ++i)
+            QTest::qWait(50);
+        return shortcutFired();
     };
-    // Present, and these keys rather than any kept from before. KWin takes its shortcuts into
-    // its input only some time after kglobalaccel is on the bus: until the shortcut has fired
-    // once, it is bound again.
-    const uint setPresent = 2, noAutoloading = 4;
-    if (!m_bus->connect(QString(), u"/component/" + QLatin1String(kwinComponent),
+    if (m_kind == Kwin
+        && !m_connection.connect(QString(), u"/component/" + kwinComponent,
             QStringLiteral("org.kde.kglobalaccel.Component"),
             QStringLiteral("globalShortcutPressed"), this, SLOT(fired())))
         return false;
-    while (!deadline.hasExpired()) {
-        if (!call("doRegister")
-            || !call("setShortcut",
-                { QVariant::fromValue(QList<int> { (Qt::META | Qt::Key_F9).toCombined() }),
-                    setPresent | noAutoloading })
-            || !pressShortcut())
-            return false;
-        for (int i = 0; i < 10 && !m_fired; ++i)
-            QTest::qWait(50);
-        if (shortcutFired())
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired() && m_compositor.state() == QProcess::Running) {
+        // Asked only once KWin has it: the bus would start a kglobalaccel of its own.
+        if (m_kind == Gnome ? eval(QStringLiteral("Main.layoutManager._startingUp")) == u"false"
+                            : m_connection.interface()->isServiceRegistered(
+                                  QStringLiteral("org.kde.kglobalaccel"))
+                    && bound())
             return true;
+        QTest::qWait(50);
     }
     return false;
 }
 
 QString Desktop::eval(const QString &script)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Shell"),
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Shell"),
         QStringLiteral("/org/gnome/Shell"), QStringLiteral("org.gnome.Shell"),
         QStringLiteral("Eval"));
-    message << script;
-    const QDBusMessage reply = m_bus->call(message, QDBus::Block, 5000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2
-        || !reply.arguments()[0].toBool())
-        return {};
-    // The shell gives its answer as JSON: a string comes quoted.
-    QString answer = reply.arguments()[1].toString();
-    if (answer.startsWith(u'"') && answer.endsWith(u'"') && answer.size() >= 2)
-        answer = answer.mid(1, answer.size() - 2);
-    return answer;
+    // The shell gives its answer as JSON.
+    const QVariantList reply = m_connection.call(call << script, QDBus::Block, 5000).arguments();
+    return reply.value(0).toBool() ? reply.value(1).toString() : QString();
 }
 
 bool Desktop::keys(const QString &steps)
@@ -234,55 +194,49 @@ bool Desktop::keys(const QString &steps)
         client.start(QStringLiteral(NUMERI_KWIN_KEYS), words);
         return client.waitForFinished(30000) && client.exitCode() == 0;
     }
-    // A virtual keyboard of the shell's own, made once: Clutter counts its keys held down.
-    const QString keyboard = QStringLiteral(
-        "const C = imports.gi.Clutter, G = imports.gi.GLib;"
-        "if (!global.numeriKeys) global.numeriKeys = C.get_default_backend().get_default_seat()"
-        ".create_virtual_device(C.InputDeviceType.KEYBOARD_DEVICE);"
-        "const k = global.numeriKeys, t = () => G.get_monotonic_time();");
+    // A virtual keyboard of the shell's own, made once (Clutter counts its keys held down), and
+    // from then on the overview's openings counted.
+    const QString keyboard
+        = QStringLiteral("const C = imports.gi.Clutter, G = imports.gi.GLib;"
+                         "if (!global.numeriKeys) { global.numeriShown = 0;"
+                         " Main.overview.connect('showing', () => global.numeriShown++);"
+                         " global.numeriKeys = C.get_default_backend().get_default_seat()"
+                         ".create_virtual_device(C.InputDeviceType.KEYBOARD_DEVICE); }"
+                         "const k = global.numeriKeys, t = () => G.get_monotonic_time();");
     QString script = keyboard;
     for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
-        const QString code = words[i + 1];
         if (words[i] == u"s") {
             // The shell runs meanwhile: the keys before the wait are sent first.
-            if (eval(script + u"'ok'") != u"ok")
+            if (eval(script + u"true") != u"true")
                 return false;
-            QTest::qWait(code.toInt());
+            QTest::qWait(words[i + 1].toInt());
             script = keyboard;
-            continue;
+        } else {
+            // Clutter's key states: 1 pressed, 0 let go.
+            script += QStringLiteral("k.notify_key(t(), %1, %2);")
+                          .arg(words[i + 1])
+                          .arg(int(words[i] == u"d"));
         }
-        if (words[i] != u"u")
-            script += u"k.notify_key(t(), " + code + u", C.KeyState.PRESSED);";
-        if (words[i] != u"d")
-            script += u"k.notify_key(t(), " + code + u", C.KeyState.RELEASED);";
     }
-    return eval(script + u"'ok'") == u"ok";
+    return eval(script + u"true") == u"true";
 }
 
 bool Desktop::pressShortcut()
 {
-    // Super alone opens GNOME's overview as it is let go; KWin's shortcut is the tests' own.
-    return keys(
-        m_kind == Gnome ? QStringLiteral("d 125 s 60 u 125") : QStringLiteral("d 125 k 67 u 125"));
+    // Super alone opens GNOME's overview as it is let go; KWin's shortcut is the tests' own, its
+    // keys held together as a finger's tap.
+    return keys(m_kind == Gnome ? QStringLiteral("d 125 s 60 u 125")
+                                : QStringLiteral("d 125 d 67 s 30 u 67 u 125"));
 }
 
 bool Desktop::shortcutFired()
 {
-    if (m_kind == Gnome) {
-        const bool shown = eval(QStringLiteral("Main.overview.visible")) == u"true";
-        if (shown) {
-            // Put back, to the end of its animation: Super meanwhile would only reverse it.
-            eval(QStringLiteral("Main.overview.hide()"));
-            for (int i = 0; i < 100 && eval(QStringLiteral("Main.overview.visible")) != u"false";
-                 ++i)
-                QTest::qWait(20);
-        }
-        return shown;
-    }
     QTest::qWait(0);
-    const bool fired = m_fired > 0;
-    m_fired = 0;
-    return fired;
+    if (m_kind == Gnome)
+        return eval(QStringLiteral("const n = global.numeriShown; global.numeriShown = 0; n"))
+                   .toInt()
+            > 0;
+    return std::exchange(m_fired, 0) > 0;
 }
 
 } // namespace testkit
