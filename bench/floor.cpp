@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QScreen>
 
 namespace {
 class Floor : public QMainWindow
@@ -44,9 +45,13 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     Floor floor;
-    // As the locked lesson shows itself, for the start-up it is measured against.
-    if (QCoreApplication::arguments().contains(QStringLiteral("--schermo-intero")))
+    // As the locked lesson shows itself, for the start-up it is measured against. The benchmark's X
+    // server has no window manager to make a full screen of it, as the lesson does by itself:
+    // without the screen's size the floor would be drawn, and weighed, at its design size.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--schermo-intero"))) {
+        floor.setGeometry(floor.screen()->geometry());
         floor.showFullScreen();
+    }
     else
         floor.show();
     return app.exec();
