@@ -112,8 +112,11 @@ void Lesson::readAhead()
     }
     m_pictures.readAhead(files, ratio);
     // The program's first box loads the style's icons and the bold font, a fifth of a second:
-    // drawn once now, unseen, the first wrong key's box opens as quickly as any other.
-    makeBox(QMessageBox::Question, warning, QString())->grab();
+    // drawn once now, unseen, the first wrong key's box opens as quickly as any other. At the size
+    // it will have: unshown it is as large as a new window, which at 4K is 16 MiB of pixels.
+    const std::unique_ptr<QMessageBox> box = makeBox(QMessageBox::Question, warning, QString());
+    box->adjustSize();
+    box->grab();
 }
 
 int Lesson::screenRatio() const
@@ -158,6 +161,8 @@ void Lesson::showPicture(const QString &digit)
             picture = m_pictures.read(file, 1, ratio, &reason);
         if (!picture.isNull()) {
             QLabel *box = m_controls.Picture1;
+            // The card before goes first, and the new one is not copied: at 4K each is 6 MiB.
+            box->clear();
             box->setPixmap(QPixmap::fromImage(toScreen(picture, box->devicePixelRatioF())));
             // The box grows with its picture but never past the window's edge.
             const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
