@@ -4,14 +4,28 @@
 #include <QImage>
 #include <QList>
 #include <QPalette>
+#include <QProcess>
 #include <QRect>
 #include <cstdlib>
 #include <xcb/xcb.h>
 
 namespace testkit {
 
-// The X server of DISPLAY as someone in front of it finds it: what the screen shows, and which
-// windows stand on it, in their order from the bottom up.
+// An X server of the test's own, started by SERVER's COMMAND on a display it finds free: that
+// display's name once it takes connections, or an empty one.
+inline QByteArray startX(QProcess &server, QStringList command)
+{
+    const QString program = command.takeFirst();
+    server.start(program, command << QStringLiteral("-displayfd") << QStringLiteral("1"));
+    QByteArray number;
+    while (!number.endsWith('\n') && server.waitForReadyRead(10000))
+        number += server.readAllStandardOutput();
+    return number.isEmpty() ? QByteArray() : ':' + number.trimmed();
+}
+
+// The X server of DISPLAY as someone in front of it finds it, or another program on it: what the
+// screen shows, which windows stand on it, in their order from the bottom up, and whether the
+// keyboard and the pointer can be had.
 class XScreen
 {
 public:
@@ -98,7 +112,38 @@ public:
         }
     }
 
+    bool grabKeyboard()
+    {
+        return held(xcb_grab_keyboard_reply(m_x,
+            xcb_grab_keyboard(
+                m_x, 1, m_root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr));
+    }
+    bool grabPointer()
+    {
+        return held(xcb_grab_pointer_reply(m_x,
+            xcb_grab_pointer(m_x, 1, m_root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE,
+                XCB_NONE, XCB_CURRENT_TIME),
+            nullptr));
+    }
+    void letGoOfKeyboard() { xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME), xcb_flush(m_x); }
+    void letGoOfPointer() { xcb_ungrab_pointer(m_x, XCB_CURRENT_TIME), xcb_flush(m_x); }
+    // Whether someone else holds the keyboard and the pointer: this client can have neither.
+    bool lockedOut()
+    {
+        const bool keys = grabKeyboard(), pointer = grabPointer();
+        letGoOfKeyboard();
+        letGoOfPointer();
+        return !keys && !pointer;
+    }
+
 private:
+    template<typename Reply> static bool held(Reply *reply)
+    {
+        const bool ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(reply);
+        return ok;
+    }
     xcb_connection_t *m_x;
     xcb_window_t m_root;
 };
