@@ -19,25 +19,6 @@ QString runTool(const QString &program, const QStringList &arguments)
         + QString::fromLocal8Bit(tool.readAllStandardError()) + tool.errorString();
 }
 
-QString amr(const QString &source, const QString &made, const QString &frames)
-{
-    const QString failed = runTool(QStringLiteral("gst-launch-1.0"),
-        args("-q filesrc")
-            << u"location=" + source
-            << args("! wavparse ! audioconvert ! audioresample ! audio/x-raw,rate=8000,channels=1 "
-                    "! amrnbenc ! filesink")
-            << u"location=" + frames);
-    if (!failed.isEmpty())
-        return failed;
-    // The AMR file format is its frames after a magic line; 3GP holds the same frames.
-    const QString amr = made.endsWith(u".amr") ? made : frames + u".amr";
-    if (!write(amr, "#!AMR\n" + contentOf(frames)))
-        return QStringLiteral("cannot write ") + amr;
-    return amr == made ? QString()
-                       : runTool(QStringLiteral("ffmpeg"),
-                           args("-v error -y -i") << amr << args("-c copy") << made);
-}
-
 namespace {
 quint32 be32(const QByteArray &b, qsizetype at)
 {

@@ -15,10 +15,6 @@ inline QStringList args(const char *line)
 // Runs PROGRAM; empty where it ended well, else what it said.
 QString runTool(const QString &program, const QStringList &arguments);
 
-// MADE (.amr, or .3gp holding the same) from the WAV file SOURCE, by GStreamer's AMR encoder:
-// Debian's FFmpeg has none. FRAMES is a file it may write. Empty where done, else what failed.
-QString amr(const QString &source, const QString &made, const QString &frames);
-
 // The HEIF file FILE as a phone held upright writes it, see phonefiles.cpp; false where FILE is
 // not the simple file libheif's encoder writes.
 bool turnQuarter(const QString &file);
