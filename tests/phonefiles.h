@@ -20,8 +20,8 @@ QString runTool(const QString &program, const QStringList &arguments);
 bool turnQuarter(const QString &file);
 
 // A camera's picture of WIDTH x HEIGHT, red above and blue below, as a Y4M file for heif-enc:
-// planes of one value each (4:2:0, the only kind its reader takes), which it takes as they are and
-// encodes in moments. False where FILE cannot be written.
+// planes of one value each (4:2:0, the only kind its reader takes, in full-range BT.601 as it
+// declares), which it takes as they are and encodes in moments. False where FFmpeg failed.
 bool flatPicture(const QString &file, int width, int height);
 
 // The HEIF file FILE made to claim a picture of WIDTH x HEIGHT in its size property; false where
