@@ -2,7 +2,6 @@
 
 #include "testkit.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QtEndian>
 
@@ -17,25 +16,6 @@ QString runTool(const QString &program, const QStringList &arguments)
         return {};
     return program + u' ' + arguments.join(u' ') + u": "
         + QString::fromLocal8Bit(tool.readAllStandardError()) + tool.errorString();
-}
-
-QString amr(const QString &source, const QString &made, const QString &frames)
-{
-    const QString failed = runTool(QStringLiteral("gst-launch-1.0"),
-        args("-q filesrc")
-            << u"location=" + source
-            << args("! wavparse ! audioconvert ! audioresample ! audio/x-raw,rate=8000,channels=1 "
-                    "! amrnbenc ! filesink")
-            << u"location=" + frames);
-    if (!failed.isEmpty())
-        return failed;
-    // The AMR file format is its frames after a magic line; 3GP holds the same frames.
-    const QString amr = made.endsWith(u".amr") ? made : frames + u".amr";
-    if (!write(amr, "#!AMR\n" + contentOf(frames)))
-        return QStringLiteral("cannot write ") + amr;
-    return amr == made ? QString()
-                       : runTool(QStringLiteral("ffmpeg"),
-                           args("-v error -y -i") << amr << args("-c copy") << made);
 }
 
 namespace {
@@ -95,23 +75,12 @@ bool turnQuarter(const QString &file)
 
 bool flatPicture(const QString &file, int width, int height)
 {
-    QFile y4m(file);
-    if (!y4m.open(QIODevice::WriteOnly))
-        return false;
-    y4m.write(QStringLiteral("YUV4MPEG2 W%1 H%2 F25:1 Ip A1:1 C420jpeg\nFRAME\n")
-                  .arg(width)
-                  .arg(height)
-                  .toLatin1());
-    // Red and blue in full-range BT.601, the matrix heif-enc declares.
-    const int chromaWidth = width / 2, chromaHeight = height / 2;
-    const auto plane = [&](int columns, int rows, char above, char below) {
-        y4m.write(QByteArray(qsizetype(columns) * (rows / 2), above));
-        y4m.write(QByteArray(qsizetype(columns) * (rows - rows / 2), below));
-    };
-    plane(width, height, char(76), char(29));
-    plane(chromaWidth, chromaHeight, char(85), char(255));
-    plane(chromaWidth, chromaHeight, char(255), char(107));
-    return y4m.error() == QFileDevice::NoError;
+    const QString picture
+        = QStringLiteral("color=red:s=%1x%2,pad=%1:%3:0:0:blue")
+              .arg(QString::number(width), QString::number(height / 2), QString::number(height));
+    return runTool(QStringLiteral("ffmpeg"),
+        args("-v error -y -f lavfi -i") << picture << args("-frames:v 1 -pix_fmt yuvj420p") << file)
+        .isEmpty();
 }
 
 bool claimSize(const QString &file, quint32 width, quint32 height)

@@ -15,17 +15,13 @@ inline QStringList args(const char *line)
 // Runs PROGRAM; empty where it ended well, else what it said.
 QString runTool(const QString &program, const QStringList &arguments);
 
-// MADE (.amr, or .3gp holding the same) from the WAV file SOURCE, by GStreamer's AMR encoder:
-// Debian's FFmpeg has none. FRAMES is a file it may write. Empty where done, else what failed.
-QString amr(const QString &source, const QString &made, const QString &frames);
-
 // The HEIF file FILE as a phone held upright writes it, see phonefiles.cpp; false where FILE is
 // not the simple file libheif's encoder writes.
 bool turnQuarter(const QString &file);
 
 // A camera's picture of WIDTH x HEIGHT, red above and blue below, as a Y4M file for heif-enc:
-// planes of one value each (4:2:0, the only kind its reader takes), which it takes as they are and
-// encodes in moments. False where FILE cannot be written.
+// planes of one value each (4:2:0, the only kind its reader takes, in full-range BT.601 as it
+// declares), which it takes as they are and encodes in moments. False where FFmpeg failed.
 bool flatPicture(const QString &file, int width, int height);
 
 // The HEIF file FILE made to claim a picture of WIDTH x HEIGHT in its size property; false where

@@ -1,6 +1,6 @@
 // A voice message from far away as a digit's word, in-process: every kind of file a phone sends,
 // made here from the installed "sette" with Debian's tools, handed to the parent's window as the
-// dialog or a drop does, cut in its panel by the mouse, kept; checked as the child hears 7.wav.
+// dialog or a drop does, cut in its panel, kept; checked as the child hears 7.wav.
 #include "diskaudio.h"
 #include "family/cutpanel.h"
 #include "family/cutview.h"
@@ -19,7 +19,6 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QUrl>
-#include <sys/stat.h>
 
 using namespace testkit;
 
@@ -51,9 +50,8 @@ private:
         return panel()->findChild<QPushButton *>(QString::fromLatin1(name));
     }
     QString familyFile(const QString &name) const { return m_data + u"/numeri/IMG/" + name; }
-    // Runs a Debian tool that makes a sample file; its arguments name files in the test's folder.
-    static void make(const QString &program, const QStringList &arguments);
-    // Runs PROGRAM with OPTIONS, where IN stands for SOURCE and OUT for MADE.
+    // Runs a Debian tool that makes a sample file: PROGRAM with the words of OPTIONS, where IN
+    // stands for SOURCE and OUT for MADE.
     static void make(
         const QString &program, const QString &options, const QString &source, const QString &made);
     QString here(const QString &name) const { return m_dir.filePath(name); }
@@ -64,15 +62,10 @@ private:
     QTemporaryDir m_dir;
     QString m_data;
     std::vector<qint16> m_word; // the installed "sette", its sound alone
+    size_t m_setteAt = 0; // where "sette" begins in three.wav
     std::unique_ptr<lesson::SdlSound> m_sound;
     std::unique_ptr<family::FamilyWindow> m_window;
 };
-
-void TestVoiceMessage::make(const QString &program, const QStringList &arguments)
-{
-    const QString failed = runTool(program, arguments);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
-}
 
 void TestVoiceMessage::make(
     const QString &program, const QString &options, const QString &source, const QString &made)
@@ -80,7 +73,8 @@ void TestVoiceMessage::make(
     QStringList arguments = options.split(u' ');
     for (QString &a : arguments)
         a = a == u"IN" ? source : a == u"OUT" ? made : a;
-    make(program, arguments);
+    const QString failed = runTool(program, arguments);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
 void TestVoiceMessage::initTestCase()
@@ -92,15 +86,18 @@ void TestVoiceMessage::initTestCase()
         installed.begin() + qsizetype(span.begin), installed.begin() + qsizetype(span.end));
     // The word on the right channel alone, the left one silent: a mix that drops a channel loses
     // it.
-    make(QStringLiteral("sox"),
-        QStringList { sette, here(QStringLiteral("right.wav")) } + args("rate 48000 remix 0 1"));
-    // "uno", "due", "sette" with pauses between, as a message is said.
-    const QString pause = here(QStringLiteral("pause.wav"));
-    make(QStringLiteral("sox"),
-        args("-n -r 22050 -c 1 -b 16") + QStringList { pause } + args("trim 0 0.6"));
-    make(QStringLiteral("sox"),
-        { builtMedia() + u"/1.wav", pause, builtMedia() + u"/2.wav", pause, sette,
-            here(QStringLiteral("three.wav")) });
+    make(QStringLiteral("sox"), QStringLiteral("IN OUT rate 48000 remix 0 1"), sette,
+        here(QStringLiteral("right.wav")));
+    // "uno", "due", "sette" with pauses between, as a message is said; sox dithers the pauses, as
+    // a room's noise would fill them.
+    const QString pause = here(QStringLiteral("pause.wav")),
+                  three = here(QStringLiteral("three.wav"));
+    make(QStringLiteral("sox"), QStringLiteral("-n -r 22050 -c 1 -b 16 OUT trim 0 0.6"), {}, pause);
+    QCOMPARE(
+        runTool(QStringLiteral("sox"),
+            { builtMedia() + u"/1.wav", pause, builtMedia() + u"/2.wav", pause, sette, three }),
+        QString());
+    m_setteAt = pcm(three).size() - installed.size();
     qputenv("NUMERI_DECODER", NUMERI_DECODER);
 }
 
@@ -124,7 +121,6 @@ void TestVoiceMessage::cleanup()
     m_sound->stop(std::chrono::seconds(5));
     m_window.reset();
     m_sound.reset();
-    qunsetenv("NUMERI_LIBAVFORMAT");
     qputenv("NUMERI_DECODER", NUMERI_DECODER);
 }
 
@@ -141,9 +137,10 @@ void TestVoiceMessage::keep()
     QTRY_VERIFY(status().startsWith(u"Fatto") || status().endsWith(u"Non è cambiato niente."));
 }
 
-// Each kind a phone or a messenger sends, made from one file (the word on the right channel,
-// at 48 kHz). Faults: a channel dropped in the mix; resampling skipped (the word comes out long
-// and low); a format read as silence, or only in part; "hold the key again" said of a message.
+// What phones and messengers send, one kind for each library that decodes it, made from one file
+// (the word on the right channel, at 48 kHz). Faults: a channel dropped in the mix; resampling
+// skipped (the word comes out long and low); a format read as silence, or only in part; a library
+// that cannot read within the decoder's walls; "hold the key again" said of a message.
 void TestVoiceMessage::formats_data()
 {
     QTest::addColumn<QString>("name");
@@ -153,22 +150,18 @@ void TestVoiceMessage::formats_data()
         QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(program)
                             << QString::fromLatin1(options);
     };
+    // libsndfile gives every kind of WAV sample alike; this one comes below the play rate.
     row("8bit.wav", "sox", "IN -r 11025 -b 8 -e unsigned OUT");
-    row("16bit.wav", "sox", "IN -r 44100 -b 16 OUT");
-    row("24bit.wav", "sox", "IN -r 96000 -b 24 OUT");
-    row("32bit.wav", "sox", "IN -b 32 -e signed OUT");
-    row("float.wav", "sox", "IN -e floating-point OUT");
-    row("voice.flac", "sox", "IN OUT");
     row("voice.ogg", "ffmpeg", "-v error -y -i IN -c:a libvorbis OUT");
-    row("whatsapp.opus", "ffmpeg", "-v error -y -i IN -c:a libopus OUT");
-    row("telegram.oga", "ffmpeg", "-v error -y -i IN -c:a libopus OUT");
     row("recorder.mp3", "ffmpeg", "-v error -y -i IN -c:a libmp3lame OUT");
     row("memo.m4a", "ffmpeg", "-v error -y -i IN -c:a aac OUT");
-    // AMR has no encoder in Debian's FFmpeg; GStreamer's, through opencore, writes its frames.
-    row("phone.amr", "amr", "");
-    row("phone.3gp", "amr", "");
+    // AMR has no encoder in Debian's FFmpeg; GStreamer's, through opencore, writes its frames,
+    // and an AMR file is those after a magic line.
+    row("phone.amr", "gst-launch-1.0",
+        "-q filesrc location = IN ! wavparse ! audioconvert ! audioresample ! "
+        "audio/x-raw,rate=8000,channels=1 ! amrnbenc ! filesink location = OUT");
     // 90 s, the word at its end; longer than is read, its first two minutes and the parent told.
-    row("late.opus", "ffmpeg", "-v error -y -i IN -af adelay=89s:all=1 -c:a libopus OUT");
+    row("whatsapp.opus", "ffmpeg", "-v error -y -i IN -af adelay=89s:all=1 -c:a libopus OUT");
     row("long.flac", "sox", "IN OUT pad 0 130");
 }
 
@@ -177,19 +170,15 @@ void TestVoiceMessage::formats()
     QFETCH(QString, name);
     QFETCH(QString, program);
     QFETCH(QString, options);
-    const QString source = here(QStringLiteral("right.wav")), made = here(name);
-    if (program == u"amr") {
-        const QString failed = amr(source, made, here(QStringLiteral("frames.amr")));
-        QVERIFY2(failed.isEmpty(), qPrintable(failed));
-    } else {
-        make(program, options, source, made);
-    }
+    const QString made = here(name);
+    make(program, options, here(QStringLiteral("right.wav")), made);
+    if (name.endsWith(u".amr"))
+        QVERIFY(write(made, "#!AMR\n" + contentOf(made)));
     use(made);
     QCOMPARE(status().contains(u"ho preso solo i primi 2 minuti"), name.startsWith(u"long"));
     keep();
     QVERIFY2(status().startsWith(u"Fatto") && !status().contains(u"premuto"), qPrintable(status()));
     const std::vector<qint16> saved = pcm(familyFile(QStringLiteral("7.wav")));
-    QVERIFY(!saved.empty()); // in the play format, or it would not read
     const family::Span word = family::voicedSpan(saved);
     const double seconds = double(word.end - word.begin) / lesson::playRate;
     const double expected = double(m_word.size()) / lesson::playRate;
@@ -202,28 +191,29 @@ void TestVoiceMessage::formats()
 }
 
 // What goes wrong is said, and the family's word stays as it was. Faults: a decoder's failure
-// taken as silence; a FIFO opened blocking (the window, or its decoder, hangs); a crashed or hung
-// decoder taking the window with it; a missing decoder not named; a full disk reported done.
+// taken as silence; a crashed or hung decoder taking the window with it; a missing decoder not
+// named; a full disk reported done. (A FIFO or a device: tst_phonephotos, each way in.)
 void TestVoiceMessage::broken_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("bytes"); // the file's bytes; "fifo" and "crop" make others
+    // The file's bytes, or "sette" made a message by FFmpeg: "half" its first half alone, "full"
+    // to be kept on a full disk.
+    QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("decoder"); // a stand-in decoder's shell script, where one is used
     QTest::addColumn<QString>("said");
     const QString nothing;
     QTest::newRow("not audio") << "letter.mp3" << QByteArray("Cara nonna, ") << nothing
                                << "non è un file audio che conosco";
-    QTest::newRow("truncated") << "memo.m4a" << QByteArray("crop") << nothing
+    QTest::newRow("truncated") << "memo.m4a" << QByteArray("half") << nothing
                                << "il file è rovinato";
-    QTest::newRow("silence") << "silence.wav" << QByteArray("silence") << nothing
-                             << "non sento nessuna parola";
+    QTest::newRow("silence") << "silence.wav"
+                             << family::wavFile(std::vector<qint16>(2 * lesson::playRate, 0))
+                             << nothing << "non sento nessuna parola";
     QTest::newRow("empty") << "empty.opus" << QByteArray() << nothing << "il file è vuoto";
-    QTest::newRow("fifo") << "pipe.opus" << QByteArray("fifo") << nothing
-                          << "non è un file vero e proprio";
-    QTest::newRow("device") << "zero.opus" << QByteArray("device") << nothing
-                            << "non è un file vero e proprio";
-    QTest::newRow("no decoder") << "memo.m4a" << QByteArray("missing") << nothing
-                                << "serve il pacchetto libavformat";
+    QTest::newRow("no decoder")
+        << "memo.m4a" << QByteArray("sette")
+        << "NUMERI_LIBAVFORMAT=libavformat-not-installed.so exec '" NUMERI_DECODER "' \"$@\""
+        << "serve il pacchetto libavformat";
     QTest::newRow("decoder crashes") << "voice.opus" << QByteArray("sette") << "kill -SEGV $$"
                                      << "si è fermato sul file";
     QTest::newRow("decoder hangs") << "voice.opus" << QByteArray("sette") << "exec sleep 60"
@@ -240,30 +230,19 @@ void TestVoiceMessage::broken()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, decoder);
     QFETCH(QString, said);
-    const QString file = here(name);
-    QFile::remove(file);
-    const QString sette = builtMedia() + u"/7.wav";
-    const QStringList ffmpeg = args("-v error -y -i") + QStringList { sette };
-    if (bytes == "fifo")
-        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    else if (bytes == "device")
-        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
-    else if (bytes == "silence")
-        QVERIFY(write(file, family::wavFile(std::vector<qint16>(2 * lesson::playRate, 0))));
-    else if (bytes == "crop" || bytes == "missing" || bytes == "sette" || bytes == "full")
-        make(QStringLiteral("ffmpeg"), ffmpeg + QStringList { file });
+    const QString file = here(name), sette = builtMedia() + u"/7.wav";
+    if (bytes == "sette" || bytes == "half" || bytes == "full")
+        make(QStringLiteral("ffmpeg"), QStringLiteral("-v error -y -i IN OUT"), sette, file);
     else
         QVERIFY(write(file, bytes));
-    if (bytes == "crop")
+    if (bytes == "half")
         QVERIFY(write(file, contentOf(file).left(contentOf(file).size() / 2)));
-    if (bytes == "missing")
-        qputenv("NUMERI_LIBAVFORMAT", "libavformat-not-installed.so");
     if (!decoder.isEmpty()) {
         const QString script = here(QStringLiteral("decoder"));
         QVERIFY(write(script, "#!/bin/sh\n" + decoder.toUtf8() + '\n'));
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
         qputenv("NUMERI_DECODER", QFile::encodeName(script));
-        m_window->import().decoding().setTimeLimit(std::chrono::milliseconds(800));
+        m_window->import().decoding().setTimeLimit(std::chrono::seconds(2));
     }
     QElapsedTimer answered;
     answered.start();
@@ -284,34 +263,25 @@ void TestVoiceMessage::broken()
     QVERIFY2(panel()->isVisible() && status().startsWith(u"Ascolta"), qPrintable(status()));
 }
 
-// A message of three words: the first guess holds the last one, the handles dragged by the mouse
-// decide what is heard and kept. Faults: the first guess on the first word, or on all three; the
-// handles ignored on listening or keeping.
+// A message of three words, with pauses, handed to the program ("Apri con…"): the first guess
+// holds the last one, nothing is kept before the parent says for which digit, and what is heard
+// and kept is the piece marked. Faults: the first guess on the first word, or on all three; a
+// piece kept for no digit; the piece played or kept other than the one marked. (The handles
+// moved: tst_cutzoom.)
 void TestVoiceMessage::cutting()
 {
     const QString message = here(QStringLiteral("nonna.opus"));
-    make(QStringLiteral("ffmpeg"),
-        args("-v error -y -i") + QStringList { here(QStringLiteral("three.wav")), message });
-    use(message);
-    family::CutView *view = panel()->findChild<family::CutView *>();
-    // "sette" begins after "uno", "due" and two pauses of 0.6 s.
-    const size_t third = pcm(builtMedia() + u"/1.wav").size() + pcm(builtMedia() + u"/2.wav").size()
-        + size_t(1.2 * lesson::playRate);
-    const family::Span guess = view->marked();
-    QVERIFY2(
-        guess.begin + lesson::playRate / 10 >= third && guess.begin <= third + lesson::playRate / 5,
+    make(QStringLiteral("ffmpeg"), QStringLiteral("-v error -y -i IN OUT"),
+        here(QStringLiteral("three.wav")), message);
+    m_window->open(message);
+    QTRY_VERIFY_WITH_TIMEOUT(status().contains(u"Scegli prima per quale numero"), 20000);
+    QCOMPARE(panel()->digit(), -1);
+    QVERIFY(!button("keepPart")->isEnabled());
+    const family::Span guess = panel()->findChild<family::CutView *>()->marked();
+    QVERIFY2(guess.begin + lesson::playRate / 10 >= m_setteAt
+            && guess.begin <= m_setteAt + lesson::playRate / 5,
         qPrintable(QString::number(guess.begin)));
     QVERIFY(guess.end - guess.begin >= m_word.size() * 9 / 10);
-
-    // The end handle dragged to halfway through the word: only its first half is kept.
-    const int y = view->height() / 2;
-    const size_t half = (guess.begin + guess.end) / 2;
-    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(view->xOf(guess.end), y));
-    QTest::mouseMove(view, QPoint(view->xOf(half), y));
-    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(view->xOf(half), y));
-    const family::Span cut = view->marked();
-    QVERIFY2(cut.begin == guess.begin && cut.end < guess.end - (guess.end - guess.begin) / 3,
-        qPrintable(QString::number(cut.end)));
 
     QTest::mouseClick(button("listenPart"), Qt::LeftButton);
     const std::vector<qint16> piece = panel()->piece();
@@ -324,11 +294,12 @@ void TestVoiceMessage::cutting()
     panel()->findChild<QComboBox *>()->setCurrentIndex(8); // the 7
     keep();
     const std::vector<qint16> saved = pcm(familyFile(QStringLiteral("7.wav")));
-    QCOMPARE(saved.size(), cut.end - cut.begin);
+    QCOMPARE(saved.size(), guess.end - guess.begin);
     QCOMPARE(saved, piece);
 }
 
-// A file dropped on a row goes to that digit's cutting; one handed to the program asks which digit.
+// A file dropped on a row goes to that digit's cutting. Faults: the drop refused, or taken for a
+// photo; the row's digit lost on the way.
 void TestVoiceMessage::dropped()
 {
     QWidget *row = m_window->findChildren<QPushButton *>(QStringLiteral("chooseSound"))
@@ -343,16 +314,6 @@ void TestVoiceMessage::dropped()
     QApplication::sendEvent(row, &drop);
     QTRY_VERIFY_WITH_TIMEOUT(panel()->isVisible(), 10000);
     QCOMPARE(panel()->digit(), 4);
-
-    // Handed to the program ("Apri con…"): nothing is kept before the parent says for which digit.
-    m_window->open(here(QStringLiteral("three.wav")));
-    QTRY_VERIFY_WITH_TIMEOUT(status().contains(u"Scegli prima per quale numero"), 10000);
-    QCOMPARE(panel()->digit(), -1);
-    QVERIFY(!button("keepPart")->isEnabled());
-    panel()->findChild<QComboBox *>()->setCurrentIndex(3);
-    QTest::mouseClick(button("keepPart"), Qt::LeftButton);
-    QTRY_VERIFY(status().startsWith(u"Fatto"));
-    QVERIFY(QFile::exists(familyFile(QStringLiteral("2.wav"))));
 }
 
 // A download cut off midway: what is there is shown to be cut, and the parent is told how much
