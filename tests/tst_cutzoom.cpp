@@ -1,6 +1,6 @@
 // The last word of a two-minute message, a few pixels wide on the whole waveform, looked at closer:
 // its handles dragged apart with the mouse in the closer strip, or moved by the keyboard as ever,
-// and what is heard and kept is what they mark.
+// mark the same part in both strips, the part that tst_voicemessage hears and keeps.
 #include "diskaudio.h"
 #include "family/cutpanel.h"
 #include "family/cutview.h"
@@ -9,15 +9,10 @@
 #include "lesson/sound.h"
 #include "testkit.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
 
 using namespace testkit;
-
-Q_DECLARE_METATYPE(std::vector<qint16>)
 
 class TestCutZoom : public QObject
 {
@@ -54,27 +49,22 @@ constexpr qint64 samplesIn(int ms)
 
 void TestCutZoom::initTestCase()
 {
-    qRegisterMetaType<std::vector<qint16>>();
     // Two minutes of silence, "sette" said at 116 s; in the other, after "uno, due, tre,
     // quattro" said in one breath with it, far longer than any word.
-    const auto voiced = [](const char *digit) {
+    std::vector<qint16> words;
+    qsizetype sette = 0;
+    for (const char *digit : { "1", "2", "3", "4", "7" }) {
         const std::vector<qint16> word = pcm(builtMedia() + u'/' + QLatin1String(digit) + u".wav");
         const family::Span span = family::voicedSpan(word);
-        return std::vector<qint16>(
-            word.begin() + qsizetype(span.begin), word.begin() + qsizetype(span.end));
-    };
-    const std::vector<qint16> sette = voiced("7");
-    std::vector<qint16> before;
-    for (const char *digit : { "1", "2", "3", "4" }) {
-        const std::vector<qint16> word = voiced(digit);
-        before.insert(before.end(), word.begin(), word.end());
+        words.insert(
+            words.end(), word.begin() + qsizetype(span.begin), word.begin() + qsizetype(span.end));
+        sette = qsizetype(span.end - span.begin);
     }
-    m_setteEnds = samplesIn(116000) + qint64(sette.size());
+    m_setteEnds = samplesIn(116000) + sette;
     std::vector<qint16> message(size_t(samplesIn(120000)), 0);
-    std::copy(sette.begin(), sette.end(), message.begin() + qsizetype(samplesIn(116000)));
+    std::copy(words.end() - sette, words.end(), message.begin() + qsizetype(samplesIn(116000)));
     QVERIFY(write(m_dir.filePath(QStringLiteral("nonna.wav")), family::wavFile(message)));
-    std::copy(before.begin(), before.end(),
-        message.begin() + qsizetype(samplesIn(116000)) - qsizetype(before.size()));
+    std::copy(words.begin(), words.end(), message.begin() + m_setteEnds - qsizetype(words.size()));
     QVERIFY(write(m_dir.filePath(QStringLiteral("frase.wav")), family::wavFile(message)));
     qputenv("NUMERI_DECODER", NUMERI_DECODER);
 }
@@ -91,7 +81,6 @@ void TestCutZoom::init()
 
 void TestCutZoom::cleanup()
 {
-    m_sound->stop(std::chrono::seconds(5));
     m_window.reset();
     m_sound.reset();
 }
@@ -137,7 +126,6 @@ void TestCutZoom::apart_data()
     // The start taken near the strip's edge, where it is fitted anew once let go.
     QTest::newRow("mouse, both") << "mouse" << -700 << "mouse" << 300 << "nonna.wav";
     QTest::newRow("keys, then mouse") << "keys" << -400 << "mouse" << 250 << "nonna.wav";
-    QTest::newRow("keys, both") << "keys" << -200 << "keys" << 400 << "nonna.wav";
     QTest::newRow("arrows, both") << "arrows" << -100 << "arrows" << 60 << "nonna.wav";
     QTest::newRow("a sentence without pauses") << "mouse" << -300 << "keys" << -200 << "frase.wav";
     // Each handle kept a tenth of a second from the other, and within the sound.
@@ -179,18 +167,6 @@ void TestCutZoom::apart()
     QCOMPARE_LE(std::abs(startMoved - startMs), 10);
     QCOMPARE_LE(std::abs(endMoved - endMs), 10);
     QCOMPARE(zoom->marked(), cut);
-
-    QSignalSpy heard(panel(), &family::CutPanel::listenTo);
-    QTest::mouseClick(
-        panel()->findChild<QPushButton *>(QStringLiteral("listenPart")), Qt::LeftButton);
-    QCOMPARE(heard.size(), 1);
-    QCOMPARE(heard.at(0).at(0).value<std::vector<qint16>>().size(), cut.end - cut.begin);
-    QTest::mouseClick(
-        panel()->findChild<QPushButton *>(QStringLiteral("keepPart")), Qt::LeftButton);
-    QTRY_VERIFY(
-        m_window->findChild<QLabel *>(QStringLiteral("status"))->text().startsWith(u"Fatto"));
-    const QString saved = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + u"/numeri/IMG/7.wav";
-    QCOMPARE(pcm(saved).size(), cut.end - cut.begin);
 }
 
 QTEST_MAIN(TestCutZoom)
