@@ -1,0 +1,372 @@
+// Files from a phone in the parent's window, in-process: a photo in each format phones keep, the
+// largest their cameras take, and those no decoder should be asked to open, dropped on the window
+// or handed to the program; what the window offers to file managers, and where its dialogs open;
+// the last word of a two-minute voice message, a few pixels wide on the whole waveform, looked at
+// closer.
+#include "diskaudio.h"
+#include "family/cutpanel.h"
+#include "family/cutview.h"
+#include "family/decoding.h"
+#include "family/familyimport.h"
+#include "family/familywindow.h"
+#include "family/voice.h"
+#include "lesson/sound.h"
+#include "phonefiles.h"
+#include "testkit.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+#include <QWindow>
+#include <algorithm>
+#include <sys/stat.h>
+
+using namespace testkit;
+
+class TestFromPhones : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void offered_data();
+    void offered();
+    void dialogs_data();
+    void dialogs();
+    void ways_data();
+    void ways();
+    void apart_data();
+    void apart();
+
+private:
+    QString status() const
+    {
+        return m_window->findChild<QLabel *>(QStringLiteral("status"))->text();
+    }
+    QString here(const QString &name) const { return m_dir.filePath(name); }
+    family::CutPanel *panel() const { return m_window->findChild<family::CutPanel *>(); }
+    family::CutView *strip(const char *name) const
+    {
+        return panel()->findChild<family::CutView *>(QString::fromLatin1(name));
+    }
+    // Moves the start (or the end) of the marked part by MS, as the parent would: by the mouse in
+    // the closer strip, by Ctrl and the arrows in the whole ("keys"), or by the arrows alone in
+    // the closer strip ("arrows").
+    void move(bool end, const QString &by, int ms);
+
+    QTemporaryDir m_dir;
+    qint64 m_setteEnds = 0;
+    std::unique_ptr<lesson::SdlSound> m_sound;
+    std::unique_ptr<family::FamilyWindow> m_window;
+};
+
+constexpr qint64 samplesIn(int ms)
+{
+    return qint64(ms) * lesson::playRate / 1000;
+}
+
+void TestFromPhones::initTestCase()
+{
+    // A home that has no Downloads or Pictures yet.
+    QVERIFY(QDir().mkpath(here(QStringLiteral("home"))));
+    qputenv("HOME", QFile::encodeName(here(QStringLiteral("home"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(here(QStringLiteral("home/.config"))));
+    // Two minutes of silence, "sette" said at 116 s; in the other, after "uno, due, tre,
+    // quattro" said in one breath with it, far longer than any word.
+    std::vector<qint16> words;
+    qsizetype sette = 0;
+    for (const char *digit : { "1", "2", "3", "4", "7" }) {
+        const std::vector<qint16> word = pcm(builtMedia() + u'/' + QLatin1String(digit) + u".wav");
+        const family::Span span = family::voicedSpan(word);
+        words.insert(
+            words.end(), word.begin() + qsizetype(span.begin), word.begin() + qsizetype(span.end));
+        sette = qsizetype(span.end - span.begin);
+    }
+    m_setteEnds = samplesIn(116000) + sette;
+    std::vector<qint16> message(size_t(samplesIn(120000)), 0);
+    std::copy(words.end() - sette, words.end(), message.begin() + qsizetype(samplesIn(116000)));
+    QVERIFY(write(here(QStringLiteral("nonna.wav")), family::wavFile(message)));
+    std::copy(words.begin(), words.end(), message.begin() + m_setteEnds - qsizetype(words.size()));
+    QVERIFY(write(here(QStringLiteral("frase.wav")), family::wavFile(message)));
+}
+
+void TestFromPhones::init()
+{
+    qputenv("NUMERI_DECODER", NUMERI_DECODER); // a row may have put a stand-in there
+    qputenv("XDG_DATA_HOME", QFile::encodeName(here(QString::fromUtf8(QTest::currentDataTag()))));
+    m_sound = std::make_unique<lesson::SdlSound>();
+    m_window = std::make_unique<family::FamilyWindow>(*m_sound, QFileInfo(builtMedia()).path());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestFromPhones::cleanup()
+{
+    m_window.reset();
+    m_sound.reset();
+}
+
+// "Apri con" offers the program for every kind of file it reads, under the names file managers
+// give them by their ending. Faults: a type left out of the entry (iPhones' HEIC, AVIF, a video's
+// sound).
+void TestFromPhones::offered_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name : { "iphone.heic", "photo.avif", "shared.webp", "phone.jpg",
+             "whatsapp.opus", "telegram.oga", "memo.m4a", "phone.3gp", "phone.amr", "video.mp4",
+             "voice.webm", "recorder.mp3", "voice.flac", "voice.wav" })
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestFromPhones::offered()
+{
+    QFETCH(QString, name);
+    const QString entry = QString::fromUtf8(contentOf(
+        QStringLiteral(NUMERI_SOURCE_DIR "/packaging/" NUMERI_APP_ID ".registra.desktop")));
+    const QStringList offered = entry.section(QStringLiteral("\nMimeType="), 1)
+                                    .section(u'\n', 0, 0)
+                                    .split(u';', Qt::SkipEmptyParts);
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    QVERIFY2(std::any_of(offered.begin(), offered.end(),
+                 [&type](const QString &t) { return type.inherits(t); }),
+        qPrintable(type.name()));
+}
+
+// Where the file dialogs open in a home that has no Downloads or Pictures yet. Fault: the folder
+// given though it is not there, which Qt's dialog types into its name field.
+void TestFromPhones::dialogs_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("a sound") << "chooseSound";
+    QTest::newRow("a photo") << "choosePhoto";
+}
+
+void TestFromPhones::dialogs()
+{
+    QFETCH(QString, button);
+    QString typed = QStringLiteral("no dialog");
+    QTimer closer; // closes the dialog as a parent who chose nothing
+    connect(&closer, &QTimer::timeout, [&typed] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            typed = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+            dialog->reject();
+        }
+    });
+    closer.start(50);
+    QTest::mouseClick(m_window->findChildren<QPushButton *>(button).at(3), Qt::LeftButton);
+    QCOMPARE(typed, QString());
+}
+
+// A photo in each format phones keep, dropped on 4's row or handed to the program, made from a
+// picture stored lying that shows red above and blue below when turned as its file says; the
+// largest phones take, made standing; and those no decoder should be asked to open. Faults: HEIC's
+// or AVIF's rotation ignored; a format the window hands to no reader; a name in capitals, as an
+// iPhone writes it, not taken for a photo; a photo dropped on a row read as a sound; a picture
+// handed over read before its digit is chosen; the decoder's memory held to 1 GiB, which a large
+// photo passes; a picture past the decoder's limits called damaged; a picture's decoder that
+// crashes spoken of as a sound's; a FIFO or a device opened by the window or its decoder, which
+// then hangs or reads for ever, or taken for a picture that is not there; "troppo tempo" said of
+// a photo already kept.
+void TestFromPhones::ways_data()
+{
+    QTest::addColumn<QString>("way"); // "drop" or "program"
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("made"); // "fifo", "device", or heif-enc's options
+    QTest::addColumn<QSize>("size"); // a large photo's, made standing
+    QTest::addColumn<QString>("said"); // where it is refused, how
+    const auto row = [](const char *tag, const char *way, const char *name, const QString &made,
+                         QSize size = {}, const QString &said = {}) {
+        QTest::newRow(tag) << QString::fromLatin1(way) << QString::fromLatin1(name) << made << size
+                           << said;
+    };
+    const QString phone = QStringLiteral("-q 90");
+    row("WebP, dropped", "drop", "shared.webp", {});
+    row("iPhone's HEIC, dropped", "drop", "IMG_0001.HEIC", phone);
+    row("AVIF, handed over", "program", "photo.avif", phone);
+    // Past 1 GiB of address space, where a 48-megapixel HEIC or AVIF stays well within it; the
+    // encoder makes it 4:4:4 from 4:2:0.
+    row("69 MP AVIF 4:4:4", "drop", "full.avif",
+        u"-q 10 -p speed=9 -p realtime=true -p chroma=444"_qs, QSize(7200, 9600));
+    row("60000 x 60000 HEIC", "drop", "huge.heic", phone, {},
+        u"Non riesco ad aprire huge.heic: la figura è troppo grande."_qs);
+    row("decoder crashes", "drop", "crash.heic", phone, {},
+        u"Non riesco ad aprire crash.heic: il programma che legge le foto si è fermato"_qs);
+    const QString notAFile = QStringLiteral("non è un file");
+    row("a FIFO named as a photo, handed over", "program", "IMG_0002.JPG", u"fifo"_qs, {},
+        notAFile);
+    row("a device named as an iPhone's photo", "drop", "IMG_0003.HEIC", u"device"_qs, {}, notAFile);
+}
+
+void TestFromPhones::ways()
+{
+    QFETCH(QString, way);
+    QFETCH(QString, name);
+    QFETCH(QString, made);
+    QFETCH(QSize, size);
+    QFETCH(QString, said);
+    const QString file = here(name);
+    QImage upright(300, 400, QImage::Format_RGB32);
+    upright.fill(Qt::blue);
+    QPainter(&upright).fillRect(0, 0, 300, 200, Qt::red);
+    if (made == u"fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else if (made == u"device") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
+    } else if (made.isEmpty()) {
+        QVERIFY2(upright.save(file), "Qt's WebP plugin (qt6-image-formats-plugins) is needed");
+    } else {
+        const QString source = here(size.isValid() ? u"made.y4m"_qs : u"lying.png"_qs);
+        QVERIFY(size.isValid() ? flatPicture(source, size.width(), size.height())
+                               : upright.transformed(QTransform().rotate(90)).save(source));
+        const QString failed = runTool(
+            QStringLiteral("heif-enc"), made.split(u' ') + QStringList { source, u"-o"_qs, file });
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QFile::remove(source);
+        QVERIFY(size.isValid()
+            || (name == u"huge.heic" ? claimSize(file, 60000, 60000) : turnQuarter(file)));
+    }
+    if (name == u"crash.heic") {
+        const QString script = here(QStringLiteral("decoder"));
+        QVERIFY(write(script, "#!/bin/sh\nkill -SEGV $$\n"));
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+        qputenv("NUMERI_DECODER", QFile::encodeName(script));
+    }
+    // Read by a busy machine, the largest take some seconds more than a phone's photo; the short
+    // limit is long enough for a small one, and short enough to be waited out below.
+    const std::chrono::milliseconds limit(size.isValid() ? 90000 : 4000);
+    m_window->import().pictures().setTimeLimit(limit);
+    if (way == u"drop") {
+        QWidget *row = m_window->findChildren<QPushButton *>(QStringLiteral("chooseSound"))
+                           .at(4)
+                           ->parentWidget();
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(file) });
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(row, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(row, &drop);
+    } else {
+        m_window->open(file);
+        // A picture waits for its digit; nothing is read before.
+        QCOMPARE(status(), QStringLiteral("Per quale numero è questa foto?"));
+        panel()->findChild<QComboBox *>()->setCurrentIndex(5);
+        QTest::mouseClick(
+            panel()->findChild<QPushButton *>(QStringLiteral("keepPart")), Qt::LeftButton);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"Fatto") || status().contains(u"Non "), 100000);
+    const QImage picture(
+        QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + u"/numeri/IMG/4@2x.jpg");
+    if (!said.isEmpty()) {
+        QVERIFY2(status().contains(said) && status().endsWith(family::nothingChanged()),
+            qPrintable(status()));
+        QVERIFY(picture.isNull() && !panel()->isVisible());
+        return;
+    }
+    QVERIFY2(status().startsWith(u"Fatto"), qPrintable(status()));
+    // Lying, the middle column is one colour from top to bottom.
+    const QRgb top = picture.pixel(picture.width() / 2, picture.height() / 5);
+    const QRgb bottom = picture.pixel(picture.width() / 2, picture.height() * 4 / 5);
+    QVERIFY2(qRed(top) > 200 && qBlue(top) < 60 && qBlue(bottom) > 200 && qRed(bottom) < 60,
+        qPrintable(QString::number(top, 16) + u' ' + QString::number(bottom, 16)));
+    // The clock that gives up on a slow read has stopped with the read.
+    if (!size.isValid() && !made.isEmpty()) {
+        QTest::qWait(int(limit.count()) + 300);
+        QVERIFY2(status().startsWith(u"Fatto"), qPrintable(status()));
+    }
+}
+
+void TestFromPhones::move(bool end, const QString &by, int ms)
+{
+    family::CutView *zoom = strip("zoom");
+    if (by != u"mouse") {
+        const bool ctrl = by == u"keys";
+        const Qt::KeyboardModifiers modifiers = (end ? Qt::ShiftModifier : Qt::NoModifier)
+            | (ctrl ? Qt::ControlModifier : Qt::NoModifier);
+        for (int done = 0; done < std::abs(ms); done += ctrl ? 200 : 20)
+            QTest::keyClick(
+                strip(ctrl ? "view" : "zoom"), ms < 0 ? Qt::Key_Left : Qt::Key_Right, modifiers);
+        return;
+    }
+    const size_t from = end ? zoom->marked().end : zoom->marked().begin;
+    const int x = zoom->xOf(from), to = zoom->xOf(size_t(qint64(from) + samplesIn(ms)));
+    // Through the window, as the pointer goes: whatever lies over the strip takes it first.
+    QWindow *window = m_window->windowHandle();
+    const auto at
+        = [&](int px) { return zoom->mapTo(m_window.get(), QPoint(px, zoom->height() / 2)); };
+    QTest::mousePress(window, Qt::LeftButton, {}, at(x));
+    for (int step = 1; step <= 20; ++step)
+        QTest::mouseMove(window, at(x + (to - x) * step / 20));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at(to));
+}
+
+// A two-minute message whose last word, or the last second and a half of a sentence said in one
+// breath, is marked, its handles moved apart in the closer strip, with the mouse or the keys, or
+// by the keys in the whole; both strips mark the same part, which tst_voicemessage hears and keeps.
+// Faults: the strip never shown, or showing the whole; its x read as time on the whole's scale;
+// the pointer not reaching it; its handles moving only its own marks; its scale changing under a
+// handle being dragged; the strip left behind when the keys move the handles; a key's step, or
+// Shift's or Ctrl's meaning, changed from what the tooltip says; the closer strip deaf to the keys;
+// the start pushed past the end, or the end past the sound's; a sentence said in one breath
+// marked whole, or from its beginning.
+void TestFromPhones::apart_data()
+{
+    QTest::addColumn<QString>("startBy");
+    QTest::addColumn<int>("startMs");
+    QTest::addColumn<QString>("endBy");
+    QTest::addColumn<int>("endMs");
+    QTest::addColumn<QString>("message");
+    // The start taken near the strip's edge, where it is fitted anew once let go.
+    QTest::newRow("mouse, both") << "mouse" << -700 << "mouse" << 300 << "nonna.wav";
+    QTest::newRow("keys, then mouse") << "keys" << -400 << "mouse" << 250 << "nonna.wav";
+    QTest::newRow("arrows, both") << "arrows" << -100 << "arrows" << 60 << "nonna.wav";
+    QTest::newRow("a sentence without pauses") << "mouse" << -300 << "keys" << -200 << "frase.wav";
+    // Each handle kept a tenth of a second from the other, and within the sound.
+    QTest::newRow("keys, past both bounds") << "keys" << 2000 << "keys" << 5000 << "nonna.wav";
+}
+
+void TestFromPhones::apart()
+{
+    QFETCH(QString, startBy);
+    QFETCH(int, startMs);
+    QFETCH(QString, endBy);
+    QFETCH(int, endMs);
+    QFETCH(QString, message);
+    m_window->import().useSound(7, here(message));
+    QTRY_VERIFY_WITH_TIMEOUT(panel()->isVisible(), 20000);
+    family::CutView *view = strip("view"), *zoom = strip("zoom");
+    // Once the window has made room for the strip.
+    QTRY_VERIFY(zoom->isVisible() && zoom->width() == view->width());
+    const family::Span guess = view->marked();
+    // The word, or the sentence's last second and a half, and the margins kept around a word.
+    const qint64 from = message == u"frase.wav" ? m_setteEnds - samplesIn(1700) : samplesIn(115800);
+    QVERIFY(qint64(guess.begin) >= from);
+    QVERIFY(qint64(guess.end) >= m_setteEnds - samplesIn(50));
+    QVERIFY(qint64(guess.end) <= samplesIn(117500));
+    // Crowded on the whole, well apart in the strip.
+    QVERIFY(view->xOf(guess.end) - view->xOf(guess.begin) < 30);
+    QVERIFY(zoom->xOf(guess.end) - zoom->xOf(guess.begin) > 200);
+
+    move(false, startBy, startMs);
+    move(true, endBy, endMs);
+    const family::Span cut = view->marked();
+    // Within a strip's pixel or so of where they were taken.
+    const qint64 start
+        = std::min(qint64(guess.begin) + samplesIn(startMs), qint64(guess.end) - samplesIn(100));
+    const qint64 end = std::min(qint64(guess.end) + samplesIn(endMs), qint64(view->sound().size()));
+    QCOMPARE_LE(std::abs(qint64(cut.begin) - start), samplesIn(10));
+    QCOMPARE_LE(std::abs(qint64(cut.end) - end), samplesIn(10));
+    QCOMPARE(zoom->marked(), cut);
+}
+
+QTEST_MAIN(TestFromPhones)
+#include "tst_fromphones.moc"
