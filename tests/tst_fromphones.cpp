@@ -205,6 +205,8 @@ void TestFromPhones::ways_data()
     row("a FIFO named as a photo, handed over", "program", "IMG_0002.JPG", u"fifo"_qs, {},
         notAFile);
     row("a device named as an iPhone's photo", "drop", "IMG_0003.HEIC", u"device"_qs, {}, notAFile);
+    row("a FIFO named as a sound, dropped", "drop", "pipe.opus", u"fifo"_qs, {}, notAFile);
+    row("a device named as a sound, dropped", "drop", "zero.m4a", u"device"_qs, {}, notAFile);
 }
 
 void TestFromPhones::ways()
