@@ -290,8 +290,8 @@ void TestFamily::photo_data()
     QImage strip(60000, 60, QImage::Format_Indexed8);
     strip.setColorTable({ qRgb(255, 0, 0) });
     strip.fill(0);
-    QTest::newRow("a phone's photo") << testkit::phonePhoto() << QSize(195, 260) << QString()
-                                     << false;
+    QTest::newRow("a phone's photo")
+        << testkit::phonePhoto() << QSize(195, 260) << QString() << false;
     const QByteArray transparent = testkit::transparentPicture();
     QTest::newRow("a transparent one") << transparent << QSize(300, 200) << QString() << false;
     QTest::newRow("a thin strip") << testkit::png(strip) << QSize(460, 1) << QString() << false;

@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 
 using namespace testkit;
+using namespace Qt::StringLiterals;
 
 class TestFromPhones : public QObject
 {
@@ -196,17 +197,16 @@ void TestFromPhones::ways_data()
     // Past 1 GiB of address space, where a 48-megapixel HEIC or AVIF stays well within it; the
     // encoder makes it 4:4:4 from 4:2:0.
     row("69 MP AVIF 4:4:4", "drop", "full.avif",
-        u"-q 10 -p speed=9 -p realtime=true -p chroma=444"_qs, QSize(7200, 9600));
+        u"-q 10 -p speed=9 -p realtime=true -p chroma=444"_s, QSize(7200, 9600));
     row("60000 x 60000 HEIC", "drop", "huge.heic", phone, {},
-        u"Non riesco ad aprire huge.heic: la figura è troppo grande."_qs);
+        u"Non riesco ad aprire huge.heic: la figura è troppo grande."_s);
     row("decoder crashes", "drop", "crash.heic", phone, {},
-        u"Non riesco ad aprire crash.heic: il programma che legge le foto si è fermato"_qs);
+        u"Non riesco ad aprire crash.heic: il programma che legge le foto si è fermato"_s);
     const QString notAFile = QStringLiteral("non è un file");
-    row("a FIFO named as a photo, handed over", "program", "IMG_0002.JPG", u"fifo"_qs, {},
-        notAFile);
-    row("a device named as an iPhone's photo", "drop", "IMG_0003.HEIC", u"device"_qs, {}, notAFile);
-    row("a FIFO named as a sound, dropped", "drop", "pipe.opus", u"fifo"_qs, {}, notAFile);
-    row("a device named as a sound, dropped", "drop", "zero.m4a", u"device"_qs, {}, notAFile);
+    row("a FIFO named as a photo, handed over", "program", "IMG_0002.JPG", u"fifo"_s, {}, notAFile);
+    row("a device named as an iPhone's photo", "drop", "IMG_0003.HEIC", u"device"_s, {}, notAFile);
+    row("a FIFO named as a sound, dropped", "drop", "pipe.opus", u"fifo"_s, {}, notAFile);
+    row("a device named as a sound, dropped", "drop", "zero.m4a", u"device"_s, {}, notAFile);
 }
 
 void TestFromPhones::ways()
@@ -227,11 +227,11 @@ void TestFromPhones::ways()
     } else if (made.isEmpty()) {
         QVERIFY2(upright.save(file), "Qt's WebP plugin (qt6-image-formats-plugins) is needed");
     } else {
-        const QString source = here(size.isValid() ? u"made.y4m"_qs : u"lying.png"_qs);
+        const QString source = here(size.isValid() ? u"made.y4m"_s : u"lying.png"_s);
         QVERIFY(size.isValid() ? flatPicture(source, size.width(), size.height())
                                : upright.transformed(QTransform().rotate(90)).save(source));
         const QString failed = runTool(
-            QStringLiteral("heif-enc"), made.split(u' ') + QStringList { source, u"-o"_qs, file });
+            QStringLiteral("heif-enc"), made.split(u' ') + QStringList { source, u"-o"_s, file });
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QFile::remove(source);
         QVERIFY(size.isValid()
