@@ -44,16 +44,6 @@ void Mono::addInterleaved(const float *samples, long frames, int channels)
     }
 }
 
-void Mono::addPlanar(const float *const *channels, int channelCount, long frames)
-{
-    for (long f = 0; f < frames; ++f) {
-        float sum = 0;
-        for (int c = 0; c < channelCount; ++c)
-            sum += channels[c][f];
-        add(sum / float(channelCount));
-    }
-}
-
 std::string Mono::interruption() const
 {
     if (m_rate == 0 || m_cutShort)

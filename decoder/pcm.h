@@ -27,8 +27,6 @@ public:
 
     // FRAMES frames of CHANNELS interleaved channels, each channel weighed alike.
     void addInterleaved(const float *samples, long frames, int channels);
-    // FRAMES frames given one channel at a time (planar).
-    void addPlanar(const float *const *channels, int channelCount, long frames);
     // A frame of the mix, for decoders that give other sample types.
     void add(float sample);
 
