@@ -37,11 +37,6 @@ DiskFormat diskFormat(bool microphone)
     return formats[microphone ? 1 : 0];
 }
 
-qsizetype samplesPlayed(const QByteArray &written)
-{
-    return written.size() / 2 / diskFormat(false).step();
-}
-
 QByteArray forMicrophone(const QByteArray &sound)
 {
     const DiskFormat format = diskFormat(true);

@@ -21,8 +21,6 @@ struct DiskFormat
 // As SDL says it, asked of its disk driver once, before the test opens a device.
 DiskFormat diskFormat(bool microphone);
 
-// How many of the program's samples the driver WROTE.
-qsizetype samplesPlayed(const QByteArray &written);
 // Sound in the program's own format, as the driver's microphone is to read it.
 QByteArray forMicrophone(const QByteArray &sound);
 // How many times WORD is found in what the driver WROTE, sample for sample but for SDL 3's

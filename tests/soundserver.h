@@ -71,15 +71,15 @@ public:
 class Numeri : public Ended
 {
 public:
-    // AS: a command that runs it as another user.
+    // AS: a command that runs it as another user; PROGRAM: the program as installed.
     explicit Numeri(const QProcessEnvironment &env, const QStringList &arguments = {},
-        const QStringList &as = {})
+        const QStringList &as = {},
+        const QString &program = QStringLiteral(NUMERI_BUILD_DIR "/numeri"))
     {
         setProcessEnvironment(env);
-        QStringList command
-            = as + QStringList { QStringLiteral(NUMERI_BUILD_DIR "/numeri") } + arguments;
-        const QString program = command.takeFirst();
-        start(program, command);
+        QStringList command = as + QStringList { program } + arguments;
+        const QString first = command.takeFirst();
+        start(first, command);
     }
     ~Numeri() override
     {

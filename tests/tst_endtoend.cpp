@@ -1,10 +1,12 @@
 // The installed program on a real X server (xvfb-run, no window manager) with real key presses,
 // heard through a real PulseAudio daemon that the tests stop, kill and bring back.
-#include "lesson/sound.h"
+#include "diskaudio.h"
 #include "soundserver.h"
+#include "testkit.h"
 
 #include <QDir>
 #include <QScopeGuard>
+#include <optional>
 
 using namespace testkit;
 
@@ -30,17 +32,19 @@ private:
     void keys(const QString &keys) const { run(words("xdotool key") + keys.split(u' ')); }
     // A key that opens the warning box proves the window answers; Return closes the box.
     bool answersWithBox(const QString &key);
-    double ownLength(const QString &digit) const;
+    // Presses DIGIT; whether its word is heard whole, as long as the installed file sounds.
+    bool heardWhole(const QString &digit);
     // The menu entry installed with the program.
     QString menuEntry() const
     {
-        return QFileInfo(m_executable).path() + u"/../share/applications/org.numeri.numeri.desktop";
+        return QString::fromUtf8(contentOf(
+            QFileInfo(m_executable).path() + u"/../share/applications/org.numeri.numeri.desktop"));
     }
 
     QTemporaryDir m_prefix;
     QString m_executable;
     SoundServer m_sound;
-    QProcess m_program;
+    std::optional<Numeri> m_program;
 };
 
 void TestEndToEnd::initTestCase()
@@ -56,6 +60,8 @@ void TestEndToEnd::initTestCase()
     m_executable = prefix + u"/bin/numeri";
 #endif
     QVERIFY(QFileInfo(m_executable).isSymLink());
+    // Started away from the build, whose IMG it would otherwise find by chance.
+    QVERIFY(QDir::setCurrent(QDir::tempPath()));
     // The pointer off the window: without a window manager only the program gives itself the keys.
     run(words("xdotool mousemove 799 699"));
     QVERIFY(m_sound.start());
@@ -65,16 +71,12 @@ void TestEndToEnd::initTestCase()
 void TestEndToEnd::cleanup()
 {
     if (QTest::currentTestFailed())
-        qWarning("numeri said: %s", m_program.readAllStandardError().constData());
+        qWarning("numeri said: %s", m_program->said().constData());
 }
 
 void TestEndToEnd::start()
 {
-    m_program.kill(); // left running by a failed test
-    m_program.waitForFinished();
-    m_program.setProcessEnvironment(m_sound.env());
-    m_program.setWorkingDirectory(QDir::tempPath());
-    m_program.start(m_executable, {});
+    m_program.emplace(m_sound.env(), QStringList(), QStringList(), m_executable);
     QVERIFY(windowShows(QStringLiteral("^Ti insegno i numeri fino a 9$")));
 }
 
@@ -87,32 +89,28 @@ bool TestEndToEnd::answersWithBox(const QString &key)
     return true;
 }
 
-double TestEndToEnd::ownLength(const QString &digit) const
+bool TestEndToEnd::heardWhole(const QString &digit)
 {
-    const std::vector<Uint8> pcm
-        = lesson::decodeWav(QFileInfo(m_executable).canonicalPath() + u"/IMG/" + digit + u".wav");
-    const auto sound = SoundServer::span(
-        QByteArray::fromRawData(reinterpret_cast<const char *>(pcm.data()), qsizetype(pcm.size())));
-    return sound.last - sound.first;
+    // Measured before the key: what plays meanwhile would not be heard.
+    const auto own = SoundServer::span(
+        raw(pcm(QFileInfo(m_executable).canonicalPath() + u"/IMG/" + digit + u".wav")));
+    keys(digit);
+    return m_sound.heard(2500) > own.last - own.first - 0.1;
 }
 
 // Faults: the keys lost at start or after a box with no window manager; IMG not found through the
 // installed link; a dead key's character ignored; the window's class not the menu entry's.
 void TestEndToEnd::lesson()
 {
-    QFile entry(menuEntry());
-    QVERIFY(entry.open(QIODevice::ReadOnly));
-    const QByteArray text = entry.readAll();
-    const QByteArray wmClass = text.mid(text.indexOf("StartupWMClass=") + 15).split('\n').value(0);
+    const QString text = menuEntry();
+    const QString wmClass = text.mid(text.indexOf(u"StartupWMClass=") + 15).section(u'\n', 0, 0);
     const QByteArray id = run(words("xdotool search --name ^Ti.insegno")).trimmed();
     QVERIFY(run(words("xprop WM_CLASS -id") << QString::fromLatin1(id))
-                .contains(QByteArray(", \"" + wmClass + '"')));
+                .contains(QByteArray(", \"" + wmClass.toUtf8() + '"')));
 
-    keys(QStringLiteral("7"));
-    QVERIFY(m_sound.heard(1500) > ownLength(QStringLiteral("7")) - 0.1);
+    QVERIFY(heardWhole(QStringLiteral("7")));
     QVERIFY(answersWithBox(QStringLiteral("a")));
-    keys(QStringLiteral("1"));
-    QVERIFY(m_sound.heard(1200) > ownLength(QStringLiteral("1")) - 0.1);
+    QVERIFY(heardWhole(QStringLiteral("1")));
 
     run(words("setxkbmap us intl"));
     const bool composed = answersWithBox(QStringLiteral("dead_acute e"));
@@ -126,8 +124,7 @@ void TestEndToEnd::lesson()
 void TestEndToEnd::silenceLetsTheStreamGo()
 {
     QTRY_COMPARE_WITH_TIMEOUT(m_sound.streams(), 0, 12000);
-    keys(QStringLiteral("4"));
-    QVERIFY(m_sound.heard(1500) > ownLength(QStringLiteral("4")) - 0.1);
+    QVERIFY(heardWhole(QStringLiteral("4")));
 }
 
 // Faults: a sound server that stops answering freezes the window, or is never heard again; a word
@@ -148,16 +145,14 @@ void TestEndToEnd::hungServer()
     }
     // At most a scrap of 3 that was on its way to the server when it stopped.
     QVERIFY(m_sound.heard(1500, SoundServer::Throughout) < 0.2);
-    keys(QStringLiteral("5"));
-    QVERIFY(m_sound.heard(1500) > ownLength(QStringLiteral("5")) - 0.1);
+    QVERIFY(heardWhole(QStringLiteral("5")));
 }
 
 // Fault: a server killed and started again is never heard again. A word plays first: SDL 3 keeps
 // a device that played as a stand-in that seems to play on, where one never used is simply gone.
 void TestEndToEnd::killedServerComesBack()
 {
-    keys(QStringLiteral("9"));
-    QVERIFY(m_sound.heard(1500) > ownLength(QStringLiteral("9")) - 0.1);
+    QVERIFY(heardWhole(QStringLiteral("9")));
     m_sound.kill();
     keys(QStringLiteral("2"));
     QVERIFY(answersWithBox(QStringLiteral("d")));
@@ -171,9 +166,7 @@ void TestEndToEnd::killedServerComesBack()
 // not playing the family's word; Esc not ending the parent's window with 0.
 void TestEndToEnd::familyVoice()
 {
-    QFile entry(menuEntry());
-    QVERIFY(entry.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(entry.readAll());
+    const QString text = menuEntry();
     const qsizetype action = text.indexOf(u"[Desktop Action registra]");
     QVERIFY(action > 0);
     QStringList exec
@@ -181,9 +174,7 @@ void TestEndToEnd::familyVoice()
     QCOMPARE(exec.takeFirst(), QStringLiteral("numeri"));
     // The lesson's stream gone first: on SDL 3 a take during which it closed came out silent.
     QTRY_COMPARE_WITH_TIMEOUT(m_sound.streams(), 0, 5000);
-    QProcess parent;
-    parent.setProcessEnvironment(m_sound.env());
-    parent.start(m_executable, exec);
+    Numeri parent(m_sound.env(), exec, {}, m_executable);
     // The lesson has lost the keyboard to the parent's window: it starts afresh whatever happens.
     auto restart = qScopeGuard([this] { start(); });
     QVERIFY(windowShows(QStringLiteral("^Registra la tua voce$")));
@@ -192,16 +183,14 @@ void TestEndToEnd::familyVoice()
     std::vector<qint16> word(size_t(22050 * 1.2));
     for (size_t i = 0; i < word.size(); ++i)
         word[i] = qint16(9000 * std::sin(double(i) * 0.12));
-    QFile spoken(m_prefix.filePath(QStringLiteral("spoken.raw")));
-    QVERIFY(spoken.open(QIODevice::WriteOnly)
-        && spoken.write(reinterpret_cast<const char *>(word.data()), qint64(word.size() * 2)) > 0);
-    spoken.close();
+    const QString spoken = m_prefix.filePath(QStringLiteral("spoken.raw"));
+    QVERIFY(write(spoken, raw(word)));
     run(words("xdotool keydown 4"));
     // The word once the microphone records: its stream is on the server beside the test's own
     // two, the recorder of what plays and the microphone's own link to it.
     QTRY_VERIFY_WITH_TIMEOUT(
         run(words("pactl list short source-outputs"), m_sound.env()).count('\n') >= 3, 5000);
-    run(words("pacat --raw --format=s16le --channels=1 --rate=22050 -d ear") << spoken.fileName(),
+    run(words("pacat --raw --format=s16le --channels=1 --rate=22050 -d ear") << spoken,
         m_sound.env());
     QTest::qWait(300);
     // Played back at once, as the child will hear it: on SDL 3 before xdotool has returned.
@@ -209,8 +198,7 @@ void TestEndToEnd::familyVoice()
     run(words("xdotool keyup 4"));
     QVERIFY(m_sound.heard(2500) > 1.1);
     keys(QStringLiteral("Escape"));
-    QVERIFY(parent.waitForFinished(5000));
-    QCOMPARE(parent.exitCode(), 0);
+    QVERIFY(parent.endsWell(false));
 
     restart.dismiss();
     start();
@@ -225,9 +213,7 @@ void TestEndToEnd::escapeEndsWithZero()
     keys(QStringLiteral("Escape"));
     QVERIFY(windowShows(QStringLiteral("^A presto da Zorvalde e Trucchelo$")));
     keys(QStringLiteral("Return"));
-    QVERIFY(m_program.waitForFinished(5000));
-    QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(m_program.exitCode(), 0);
+    QVERIFY(m_program->endsWell(false));
 }
 
 // Fault: a server hung before the program starts freezes its window, or keeps it from ending.
@@ -252,10 +238,7 @@ void TestEndToEnd::missingAtStartThenSigterm()
     QVERIFY(m_sound.start());
     keys(QStringLiteral("0"));
     QVERIFY(m_sound.heard(1500) > 0);
-    m_program.terminate();
-    QVERIFY(m_program.waitForFinished(5000));
-    QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(m_program.exitCode(), 0);
+    QVERIFY(m_program->endsWell());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
