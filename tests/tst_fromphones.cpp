@@ -199,7 +199,7 @@ void TestFromPhones::ways_data()
     row("69 MP AVIF 4:4:4", "drop", "full.avif",
         u"-q 10 -p speed=9 -p realtime=true -p chroma=444"_s, QSize(7200, 9600));
     row("60000 x 60000 HEIC", "drop", "huge.heic", phone, {},
-        u"Non riesco ad aprire huge.heic: la figura è troppo grande."_s);
+        u"Non riesco ad aprire huge.heic: la figura è troppo grande"_s);
     row("decoder crashes", "drop", "crash.heic", phone, {},
         u"Non riesco ad aprire crash.heic: il programma che legge le foto si è fermato"_s);
     const QString notAFile = QStringLiteral("non è un file");
