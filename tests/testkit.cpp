@@ -1,5 +1,8 @@
 #include "testkit.h"
 
+#include "lock/fullscreen.h"
+#include "shell/form1.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QBuffer>
@@ -7,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
@@ -143,6 +149,55 @@ QList<SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers)
         QTest::sendKeyEvent(QTest::Release, target, key, text, modifiers);
     }
     return closer.boxes();
+}
+
+QString caseFolder(const QTemporaryDir &dir, const QString &tail)
+{
+    return dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
+        + QString::fromUtf8(QTest::currentDataTag()) + tail);
+}
+
+void key(QEvent::Type type, Qt::Key code, const QString &text)
+{
+    QKeyEvent event(type, code, {}, text);
+    if (QWidget *target = QApplication::focusWidget())
+        QApplication::sendEvent(target, &event);
+}
+
+LessonWindow::LessonWindow(const QString &programFolder)
+    : m_form(new Form1(sound, programFolder))
+    , m_window(m_form)
+{ }
+
+LessonWindow::~LessonWindow() = default;
+
+bool LessonWindow::show(bool locked, int timeout)
+{
+    if (locked) {
+        // The form is the full screen's child from now on.
+        m_window.reset(new lock::FullScreen(m_window.release()));
+        m_form->holdEscapeToLeave();
+        m_window->showFullScreen();
+    } else {
+        m_form->show();
+    }
+    return QTest::qWaitForWindowActive(m_window.get(), timeout)
+        && QTest::qWaitFor([this] { return QApplication::focusWidget() == catcher(); }, timeout);
+}
+
+QLabel *LessonWindow::label() const
+{
+    return m_form->findChild<QLabel *>(QStringLiteral("Label1"));
+}
+
+QLabel *LessonWindow::picture() const
+{
+    return m_form->findChild<QLabel *>(QStringLiteral("Picture1"));
+}
+
+QLineEdit *LessonWindow::catcher() const
+{
+    return m_form->findChild<QLineEdit *>(QStringLiteral("Text1"));
 }
 
 } // namespace testkit

@@ -1,12 +1,23 @@
 #pragma once
 
+#include "lesson/sound.h"
+
+#include <QEvent>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
+class Form1;
+class QLabel;
+class QLineEdit;
+class QTemporaryDir;
+
 namespace testkit {
+
+// A folder of its own in DIR for the case now running, named after it, with TAIL.
+QString caseFolder(const QTemporaryDir &dir, const QString &tail = {});
 
 // FILE's bytes; "missing" where it cannot be read.
 QByteArray contentOf(const QString &file);
@@ -68,5 +79,40 @@ private:
 // Types TEXT, a key press and its release, into the widget that has the keyboard, as a child does;
 // gives the boxes that opened meanwhile.
 QList<SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers = {});
+
+// Sends a key as X would, TYPE a press or a release, to the widget that has the keyboard.
+void key(QEvent::Type type, Qt::Key code, const QString &text = {});
+
+// A player that plays nothing, and notes each word asked of it as "file or standIn".
+class NotingSound : public lesson::Sound
+{
+public:
+    void suona(const QString &file, const QString &standIn) override
+    {
+        played << file + u" or " + standIn;
+    }
+    QStringList played;
+};
+
+// The lesson's window as the program opens it, its IMG folder in PROGRAMFOLDER, its words noted.
+class LessonWindow
+{
+public:
+    explicit LessonWindow(const QString &programFolder = QStringLiteral(NUMERI_BUILD_DIR));
+    ~LessonWindow();
+    // Shows it locked in lock::FullScreen, or plain; whether it then came to have the keyboard in
+    // its key catcher within TIMEOUT ms, as a child finds it.
+    bool show(bool locked, int timeout = 5000);
+
+    Form1 *form() const { return m_form; }
+    QLabel *label() const;
+    QLabel *picture() const;
+    QLineEdit *catcher() const;
+    NotingSound sound; // outlives the form, which plays on it
+
+private:
+    Form1 *m_form;
+    std::unique_ptr<QWidget> m_window; // the form, or the full screen holding it
+};
 
 } // namespace testkit

@@ -1,7 +1,5 @@
 // What a small child's hands, or a parent's slip, can do to the locked lesson in the window itself:
 // its boxes, Alt, a palm on the keyboard, a right click, and the parent's choice as written.
-#include "lesson/sound.h"
-#include "lock/fullscreen.h"
 #include "lock/settings.h"
 #include "shell/application.h"
 #include "shell/form1.h"
@@ -14,33 +12,18 @@
 #include <QLineEdit>
 #include <QTest>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 using namespace testkit;
-
-namespace {
-class NoSound : public lesson::Sound
-{
-public:
-    void suona(const QString &, const QString &) override { }
-};
-
-// Sends a key as X would, to the widget with the keyboard.
-void key(QEvent::Type type, Qt::Key code, const QString &text = {})
-{
-    QKeyEvent event(type, code, {}, text);
-    if (QWidget *target = QApplication::focusWidget())
-        QApplication::sendEvent(target, &event);
-}
-} // namespace
 
 class TestSmallHands : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void initTestCase();
+    void cleanup() { m_lesson.reset(); }
     void boxes_data();
     void boxes();
     void altThenDigits();
@@ -52,46 +35,24 @@ private Q_SLOTS:
     void settingsValues();
 
 private:
-    void open(bool locked);
-    QLabel *label() const { return m_form->findChild<QLabel *>(QStringLiteral("Label1")); }
-    QLineEdit *catcher() const { return m_form->findChild<QLineEdit *>(QStringLiteral("Text1")); }
+    // The lesson's window as the program opens it, locked on the full screen or plain.
+    void open(bool locked)
+    {
+        m_lesson.emplace();
+        QVERIFY(m_lesson->show(locked));
+    }
+    QLabel *label() const { return m_lesson->label(); }
+    QLineEdit *catcher() const { return m_lesson->catcher(); }
 
     QTemporaryDir m_dir;
-    NoSound m_sound;
-    Form1 *m_form = nullptr;
-    std::unique_ptr<QWidget> m_window;
+    std::optional<LessonWindow> m_lesson;
 };
 
-// Each case's own family folder, which the lesson reads photos from, and settings.
-void TestSmallHands::init()
+// A family folder of the tests' own, which the lesson reads photos from, and settings.
+void TestSmallHands::initTestCase()
 {
-    const QString own = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
-        + QString::fromUtf8(QTest::currentDataTag()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(own + u"/data"));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(own + u"/config"));
-}
-
-void TestSmallHands::cleanup()
-{
-    m_window.reset();
-    m_form = nullptr;
-}
-
-// The lesson's window as the program opens it, locked on the full screen or plain.
-void TestSmallHands::open(bool locked)
-{
-    m_form = new Form1(m_sound, QStringLiteral(NUMERI_BUILD_DIR));
-    if (locked) {
-        auto *screen = new lock::FullScreen(m_form);
-        m_form->holdEscapeToLeave();
-        m_window.reset(screen);
-        screen->showFullScreen();
-    } else {
-        m_window.reset(m_form);
-        m_form->show();
-    }
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    QTRY_COMPARE(QApplication::focusWidget(), catcher());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
 }
 
 void TestSmallHands::boxes_data()
@@ -127,8 +88,9 @@ void TestSmallHands::boxes()
         ownWindow = box->isWindow();
         middle = box->mapToGlobal(box->rect().center());
         // A click on the catcher, and a key, while the box is open: neither reaches the lesson.
-        QTest::mouseClick(m_form->centralWidget(), Qt::LeftButton, {},
-            catcher()->mapTo(m_form->centralWidget(), catcher()->rect().center()));
+        QWidget *central = m_lesson->form()->centralWidget();
+        QTest::mouseClick(
+            central, Qt::LeftButton, {}, catcher()->mapTo(central, catcher()->rect().center()));
         if (QApplication::focusWidget() != box->button(QMessageBox::Ok))
             wrong << QStringLiteral("the box lost the keyboard");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -141,7 +103,7 @@ void TestSmallHands::boxes()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", ")));
     QCOMPARE(title, QStringLiteral("Fai attenzione, non hai premuto un numero"));
     QCOMPARE(ownWindow, !locked);
-    const QPoint formMiddle = m_form->mapToGlobal(m_form->rect().center());
+    const QPoint formMiddle = m_lesson->form()->mapToGlobal(m_lesson->form()->rect().center());
     QVERIFY2(!locked || (middle - formMiddle).manhattanLength() <= 2,
         qPrintable(QDebug::toString(middle)));
     QTRY_COMPARE(QApplication::focusWidget(), catcher());
