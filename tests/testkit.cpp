@@ -1,7 +1,6 @@
 #include "testkit.h"
 
 #include "lock/fullscreen.h"
-#include "shell/form1.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,8 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -169,8 +166,6 @@ LessonWindow::LessonWindow(const QString &programFolder)
     , m_window(m_form)
 { }
 
-LessonWindow::~LessonWindow() = default;
-
 bool LessonWindow::show(bool locked, int timeout)
 {
     if (locked) {
@@ -183,21 +178,6 @@ bool LessonWindow::show(bool locked, int timeout)
     }
     return QTest::qWaitForWindowActive(m_window.get(), timeout)
         && QTest::qWaitFor([this] { return QApplication::focusWidget() == catcher(); }, timeout);
-}
-
-QLabel *LessonWindow::label() const
-{
-    return m_form->findChild<QLabel *>(QStringLiteral("Label1"));
-}
-
-QLabel *LessonWindow::picture() const
-{
-    return m_form->findChild<QLabel *>(QStringLiteral("Picture1"));
-}
-
-QLineEdit *LessonWindow::catcher() const
-{
-    return m_form->findChild<QLineEdit *>(QStringLiteral("Text1"));
 }
 
 } // namespace testkit

@@ -1,17 +1,17 @@
 #pragma once
 
 #include "lesson/sound.h"
+#include "shell/form1.h"
 
 #include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
-class Form1;
-class QLabel;
-class QLineEdit;
 class QTemporaryDir;
 
 namespace testkit {
@@ -99,15 +99,14 @@ class LessonWindow
 {
 public:
     explicit LessonWindow(const QString &programFolder = QStringLiteral(NUMERI_BUILD_DIR));
-    ~LessonWindow();
     // Shows it locked in lock::FullScreen, or plain; whether it then came to have the keyboard in
     // its key catcher within TIMEOUT ms, as a child finds it.
     bool show(bool locked, int timeout = 5000);
 
     Form1 *form() const { return m_form; }
-    QLabel *label() const;
-    QLabel *picture() const;
-    QLineEdit *catcher() const;
+    QLabel *label() const { return m_form->findChild<QLabel *>(QStringLiteral("Label1")); }
+    QLabel *picture() const { return m_form->findChild<QLabel *>(QStringLiteral("Picture1")); }
+    QLineEdit *catcher() const { return m_form->findChild<QLineEdit *>(QStringLiteral("Text1")); }
     NotingSound sound; // outlives the form, which plays on it
 
 private:
