@@ -1,5 +1,5 @@
 // The window and its lesson, driven as a child drives them: keys of every kind, composed
-// characters, clicks, broken pictures, and a long run of keys.
+// characters, broken pictures, and a long run of keys.
 #include "lesson/sound.h"
 #include "shell/application.h"
 #include "shell/form1.h"
@@ -10,7 +10,6 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QRegularExpression>
 #include <QTest>
 #include <optional>
@@ -36,7 +35,6 @@ private Q_SLOTS:
     void keys_data();
     void keys();
     void escapeAndClose();
-    void clicksLeaveTheKeys();
     void pictures_data();
     void pictures();
     void sharpPicture_data();
@@ -191,19 +189,6 @@ void TestLesson::escapeAndClose()
     QTimer::singleShot(5000, &program, [] { QCoreApplication::exit(99); });
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(closer.boxes().isEmpty());
-}
-
-// Fault: a click takes the keyboard from Text1, and the next key goes nowhere.
-void TestLesson::clicksLeaveTheKeys()
-{
-    press(QStringLiteral("2"));
-    for (QWidget *target :
-        std::initializer_list<QWidget *> { picture(), label(), m_lesson->form()->menuBar() }) {
-        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, 5));
-        QTest::mouseClick(target, Qt::RightButton, {}, QPoint(6, 6));
-        const QString wrong = wrongAfter(QStringLiteral("6"), press(QStringLiteral("6")));
-        QVERIFY2(wrong.isEmpty(), qPrintable(target->objectName() + u": " + wrong));
-    }
 }
 
 // Faults: a bad picture crashes the program or blocks the window (a FIFO), or leaves the previous
