@@ -66,17 +66,14 @@ void TestSmallHands::boxes_data()
     QTest::newRow("plain, closed by Esc") << false << int(Qt::Key_Escape);
 }
 
-// Faults: the locked lesson's box a window of its own again, or not in the middle of the form;
-// the box losing its keys; the lesson behind it taking keys or clicks while it is open; Esc that
-// closed a box taken for a key of the lesson's too; the keyboard not given back after it.
+// Faults: the box losing its keys; the lesson behind it taking keys or clicks while it is open;
+// Esc that closed a box taken for a key of the lesson's too; the keyboard not given back after it.
+// (Where the locked lesson's box stands, and as what, tst_fullscale sees on the screen.)
 void TestSmallHands::boxes()
 {
     QFETCH(bool, locked);
     QFETCH(int, closer);
     open(locked);
-    QString title;
-    bool ownWindow = false;
-    QPoint middle; // the box's, on the screen
     QStringList wrong;
     QTimer::singleShot(100, this, [&] {
         QMessageBox *box = openBox();
@@ -84,9 +81,6 @@ void TestSmallHands::boxes()
             return wrong.append(QStringLiteral("no box"));
         // The d that opened it is let go in it.
         key(QEvent::KeyRelease, Qt::Key_D, QStringLiteral("d"));
-        title = box->windowTitle();
-        ownWindow = box->isWindow();
-        middle = box->mapToGlobal(box->rect().center());
         // A click on the catcher, and a key, while the box is open: neither reaches the lesson.
         QWidget *central = m_lesson->form()->centralWidget();
         QTest::mouseClick(
@@ -101,11 +95,6 @@ void TestSmallHands::boxes()
     });
     key(QEvent::KeyPress, Qt::Key_D, QStringLiteral("d"));
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u", ")));
-    QCOMPARE(title, QStringLiteral("Fai attenzione, non hai premuto un numero"));
-    QCOMPARE(ownWindow, !locked);
-    const QPoint formMiddle = m_lesson->form()->mapToGlobal(m_lesson->form()->rect().center());
-    QVERIFY2(!locked || (middle - formMiddle).manhattanLength() <= 2,
-        qPrintable(QDebug::toString(middle)));
     QTRY_COMPARE(QApplication::focusWidget(), catcher());
     QTest::qWait(300); // an Esc taken for a key would open its box by now
     QVERIFY(!openBox());
