@@ -129,8 +129,8 @@ BoxCloser::BoxCloser()
         if (!open || !open->isVisible() || open->property("seen").toBool())
             return;
         open->setProperty("seen", true);
-        boxes->append({ open->windowTitle(), open->text(), open->icon(), open->standardButtons(),
-            open->width(), open->isWindow(), QRect(open->mapToGlobal(QPoint()), open->size()) });
+        boxes->append({ open->windowTitle(), open->text(),
+            QRect(open->mapToGlobal(QPoint()), open->size()) });
         QTest::mouseClick(open->button(QMessageBox::Ok), Qt::LeftButton);
     });
     m_poll->start(0);

@@ -53,10 +53,6 @@ struct SeenBox
 {
     QString title;
     QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    int width = 0;
-    bool ownWindow = true; // a window of its own, not drawn in the lesson's
     QRect place; // where it stood, in screen coordinates
 };
 

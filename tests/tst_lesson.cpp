@@ -1,11 +1,9 @@
 // The window and its lesson, driven as a child drives them: keys of every kind, composed
 // characters, broken pictures, and a long run of keys.
-#include "lesson/sound.h"
 #include "shell/application.h"
 #include "shell/form1.h"
 #include "testkit.h"
 
-#include <QDir>
 #include <QEventLoop>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -78,10 +76,9 @@ QString TestLesson::wrongAfter(const QString &text, const QList<testkit::SeenBox
         return QStringLiteral("Text1 lost the keyboard");
     if (!digit) {
         if (boxes.size() != 1 || boxes[0].title != warning
-            || boxes[0].text != u"Premi un altro tasto" || boxes[0].icon != QMessageBox::Question
-            || boxes[0].buttons != QMessageBox::Ok)
+            || boxes[0].text != u"Premi un altro tasto")
             return QStringLiteral("not the one warning box");
-        if (boxes[0].width < lesson::titleBarWidth(warning))
+        if (boxes[0].place.width() < lesson::titleBarWidth(warning))
             return QStringLiteral("the box is too narrow for its title");
         return picture()->isVisible() ? QStringLiteral("a picture under a non-digit") : QString();
     }
@@ -178,7 +175,6 @@ void TestLesson::escapeAndClose()
     QCOMPARE(boxes.size(), 1);
     QCOMPARE(boxes[0].title, QStringLiteral("A presto da Zorvalde e Trucchelo"));
     QCOMPARE(boxes[0].text, QStringLiteral("Ciao alla prossima"));
-    QCOMPARE(boxes[0].icon, QMessageBox::Warning);
     QVERIFY(played().isEmpty());
     QCOMPARE(label()->text(), QStringLiteral("Premi un tasto  numerico"));
     QCOMPARE(label()->font().pointSize(), 216);
