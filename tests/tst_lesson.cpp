@@ -108,7 +108,7 @@ void TestLesson::asDesigned()
 }
 
 // Faults: a digit shows or plays another's file, or none; a look-alike taken for a digit; a
-// non-digit without its box, or with another title, text, icon or width; a composed character
+// non-digit without its box, or with another title, text or width; a composed character
 // ignored, or its composition taken for a character; the keyboard not given back after a box.
 void TestLesson::keys_data()
 {
