@@ -60,8 +60,7 @@ void TestLesson::init()
     testkit::copyMedia(m_folder);
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_folder + u"/dati"));
     m_family = m_folder + u"/dati/numeri/IMG";
-    m_lesson.emplace(m_folder);
-    QVERIFY(m_lesson->show(false));
+    QVERIFY(m_lesson.emplace(m_folder).show(false));
 }
 
 QString TestLesson::wrongAfter(const QString &text, const QList<testkit::SeenBox> &boxes)

@@ -33,17 +33,11 @@ private Q_SLOTS:
     void settingsValues();
 
 private:
-    // The lesson's window as the program opens it, locked on the full screen or plain.
-    void open(bool locked)
-    {
-        m_lesson.emplace();
-        QVERIFY(m_lesson->show(locked));
-    }
     QLabel *label() const { return m_lesson->label(); }
     QLineEdit *catcher() const { return m_lesson->catcher(); }
 
     QTemporaryDir m_dir;
-    std::optional<LessonWindow> m_lesson;
+    std::optional<LessonWindow> m_lesson; // as the program opens it, locked or plain
 };
 
 // A family folder of the tests' own, which the lesson reads photos from, and settings.
@@ -74,7 +68,7 @@ void TestSmallHands::strayHands()
 {
     QFETCH(bool, locked);
     QFETCH(int, closer);
-    open(locked);
+    QVERIFY(m_lesson.emplace().show(locked));
     QStringList wrong;
     QTimer::singleShot(100, this, [&] {
         QMessageBox *box = openBox();
@@ -143,7 +137,7 @@ void TestSmallHands::palm()
     QFETCH(int, otherDown);
     QFETCH(int, otherUp);
     QFETCH(bool, leaves);
-    open(true);
+    QVERIFY(m_lesson.emplace().show(true));
     QEventLoop program; // stands for the program's loop, which the end leaves
     QString shown;
     std::unique_ptr<BoxCloser> closer;
