@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
@@ -146,12 +145,6 @@ QList<SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers)
         QTest::sendKeyEvent(QTest::Release, target, key, text, modifiers);
     }
     return closer.boxes();
-}
-
-QString caseFolder(const QTemporaryDir &dir, const QString &tail)
-{
-    return dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
-        + QString::fromUtf8(QTest::currentDataTag()) + tail);
 }
 
 void key(QEvent::Type type, Qt::Key code, const QString &text)

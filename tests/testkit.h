@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lesson/sound.h"
+#include "shell/application.h"
 #include "shell/form1.h"
 
 #include <QEvent>
@@ -8,16 +9,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QString>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
-class QTemporaryDir;
-
 namespace testkit {
-
-// A folder of its own in DIR for the case now running, named after it, with TAIL.
-QString caseFolder(const QTemporaryDir &dir, const QString &tail = {});
 
 // FILE's bytes; "missing" where it cannot be read.
 QByteArray contentOf(const QString &file);
@@ -111,3 +108,12 @@ private:
 };
 
 } // namespace testkit
+
+// A test's main() on the program's own application, with its Italian texts for Qt's.
+#define NUMERI_TEST_MAIN(TestClass)                                                                \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        Application app(argc, argv);                                                               \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

@@ -1,15 +1,10 @@
 // The window and its lesson, driven as a child drives them: a long run of keys, keys of every
 // kind, composed characters, and broken pictures.
-#include "shell/application.h"
-#include "shell/form1.h"
 #include "testkit.h"
 
 #include <QEventLoop>
 #include <QInputMethodEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QRegularExpression>
-#include <QTest>
 #include <optional>
 #include <sys/stat.h>
 
@@ -55,7 +50,8 @@ private:
 void TestLesson::init()
 {
     // A folder of its own for each case, named so that no path may be taken as plain ASCII.
-    m_folder = testkit::caseFolder(m_dir, QStringLiteral(" con spazi é ж 数字"));
+    m_folder = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
+        + QString::fromUtf8(QTest::currentDataTag()) + u" con spazi é ж 数字");
     testkit::copyMedia(m_folder);
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_folder + u"/dati"));
     m_family = m_folder + u"/dati/numeri/IMG";
@@ -291,11 +287,6 @@ void TestLesson::sharpPicture()
     QCOMPARE(picture()->pixmap().devicePixelRatio(), ratio);
 }
 
-int main(int argc, char *argv[])
-{
-    Application app(argc, argv);
-    TestLesson test;
-    return QTest::qExec(&test, argc, argv);
-}
+NUMERI_TEST_MAIN(TestLesson)
 
 #include "tst_lesson.moc"

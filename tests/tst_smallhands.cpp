@@ -1,17 +1,12 @@
 // What a small child's hands, or a parent's slip, can do to the locked lesson in the window itself:
 // its boxes, Alt, a palm on the keyboard, stray clicks, and the parent's choice as written.
 #include "lock/settings.h"
-#include "shell/application.h"
-#include "shell/form1.h"
 #include "testkit.h"
 
 #include <QAbstractButton>
 #include <QContextMenuEvent>
 #include <QEventLoop>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
-#include <QTest>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -198,11 +193,6 @@ void TestSmallHands::settingsValues()
     QCOMPARE(contentOf(caught).contains("non è né true né false"), said);
 }
 
-int main(int argc, char *argv[])
-{
-    Application app(argc, argv);
-    TestSmallHands test;
-    return QTest::qExec(&test, argc, argv);
-}
+NUMERI_TEST_MAIN(TestSmallHands)
 
 #include "tst_smallhands.moc"
