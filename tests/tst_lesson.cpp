@@ -43,7 +43,6 @@ private:
 
     QTemporaryDir m_dir;
     QString m_folder;
-    QString m_family;
     std::optional<testkit::LessonWindow> m_lesson;
 };
 
@@ -54,15 +53,14 @@ void TestLesson::init()
         + QString::fromUtf8(QTest::currentDataTag()) + u" con spazi é ж 数字");
     testkit::copyMedia(m_folder);
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_folder + u"/dati"));
-    m_family = m_folder + u"/dati/numeri/IMG";
     QVERIFY(m_lesson.emplace(m_folder).show(false));
 }
 
 QString TestLesson::wrongAfter(const QString &text, const QList<testkit::SeenBox> &boxes)
 {
     const bool digit = isDigit(text);
-    const QString sound
-        = m_family + u'/' + text + u".wav or " + m_folder + u"/IMG/" + text + u".wav";
+    const QString sound = m_folder + u"/dati/numeri/IMG/" + text + u".wav or " + m_folder + u"/IMG/"
+        + text + u".wav";
     if (label()->text() != text || label()->font().pointSize() != 216)
         return u"the label shows " + label()->text();
     // Closing a box gives the window back its activation a moment later.
@@ -129,7 +127,6 @@ void TestLesson::keys_data()
         row(t, t, "key", t);
     row("keypad 9", "9", "keypad", "9");
     row("Backspace", "\b", "key", "\b");
-    row("Ctrl+C", "\x03", "key", "\x03");
     row("commit ä then 7", "ä7", "commit", "7");
     row("commit 🙂", "🙂", "commit", "🙂");
     row("dead key alone", "´", "preedit", "5");
