@@ -1,29 +1,20 @@
 // Files from a phone in the parent's window, in-process: a photo in each format phones keep, the
 // largest their cameras take, and those no decoder should be asked to open, dropped on the window
-// or handed to the program; what the window offers to file managers, and where its dialogs open;
+// or handed to the program, and a voice message dropped; what the window offers to file managers;
 // the last word of a two-minute voice message, a few pixels wide on the whole waveform, looked at
 // closer.
 #include "diskaudio.h"
-#include "family/cutpanel.h"
 #include "family/cutview.h"
 #include "family/decoding.h"
 #include "family/familyimport.h"
-#include "family/familywindow.h"
 #include "family/voice.h"
-#include "lesson/sound.h"
+#include "familyfixture.h"
 #include "phonefiles.h"
 #include "testkit.h"
 
 #include <QComboBox>
-#include <QDir>
-#include <QDragEnterEvent>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMimeData>
 #include <QMimeDatabase>
 #include <QPainter>
-#include <QPushButton>
 #include <QTest>
 #include <QWindow>
 #include <algorithm>
@@ -32,30 +23,22 @@
 using namespace testkit;
 using namespace Qt::StringLiterals;
 
-class TestFromPhones : public QObject
+class TestFromPhones : public FamilyFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
-    void init();
-    void cleanup();
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
     void offered_data();
     void offered();
-    void dialogs_data();
-    void dialogs();
     void ways_data();
     void ways();
     void apart_data();
     void apart();
 
 private:
-    QString status() const
-    {
-        return m_window->findChild<QLabel *>(QStringLiteral("status"))->text();
-    }
-    QString here(const QString &name) const { return m_dir.filePath(name); }
-    family::CutPanel *panel() const { return m_window->findChild<family::CutPanel *>(); }
     family::CutView *strip(const char *name) const
     {
         return panel()->findChild<family::CutView *>(QString::fromLatin1(name));
@@ -65,10 +48,7 @@ private:
     // the closer strip ("arrows").
     void move(bool end, const QString &by, int ms);
 
-    QTemporaryDir m_dir;
     qint64 m_setteEnds = 0;
-    std::unique_ptr<lesson::SdlSound> m_sound;
-    std::unique_ptr<family::FamilyWindow> m_window;
 };
 
 constexpr qint64 samplesIn(int ms)
@@ -78,10 +58,6 @@ constexpr qint64 samplesIn(int ms)
 
 void TestFromPhones::initTestCase()
 {
-    // A home that has no Downloads or Pictures yet.
-    QVERIFY(QDir().mkpath(here(QStringLiteral("home"))));
-    qputenv("HOME", QFile::encodeName(here(QStringLiteral("home"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(here(QStringLiteral("home/.config"))));
     // Two minutes of silence, "sette" said at 116 s; in the other, after "uno, due, tre,
     // quattro" said in one breath with it, far longer than any word.
     std::vector<qint16> words;
@@ -99,22 +75,6 @@ void TestFromPhones::initTestCase()
     QVERIFY(write(here(QStringLiteral("nonna.wav")), family::wavFile(message)));
     std::copy(words.begin(), words.end(), message.begin() + m_setteEnds - qsizetype(words.size()));
     QVERIFY(write(here(QStringLiteral("frase.wav")), family::wavFile(message)));
-}
-
-void TestFromPhones::init()
-{
-    qputenv("NUMERI_DECODER", NUMERI_DECODER); // a row may have put a stand-in there
-    qputenv("XDG_DATA_HOME", QFile::encodeName(here(QString::fromUtf8(QTest::currentDataTag()))));
-    m_sound = std::make_unique<lesson::SdlSound>();
-    m_window = std::make_unique<family::FamilyWindow>(*m_sound, QFileInfo(builtMedia()).path());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
-void TestFromPhones::cleanup()
-{
-    m_window.reset();
-    m_sound.reset();
 }
 
 // "Apri con" offers the program for every kind of file it reads, under the names file managers
@@ -143,31 +103,6 @@ void TestFromPhones::offered()
         qPrintable(type.name()));
 }
 
-// Where the file dialogs open in a home that has no Downloads or Pictures yet. Fault: the folder
-// given though it is not there, which Qt's dialog types into its name field.
-void TestFromPhones::dialogs_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::newRow("a sound") << "chooseSound";
-    QTest::newRow("a photo") << "choosePhoto";
-}
-
-void TestFromPhones::dialogs()
-{
-    QFETCH(QString, button);
-    QString typed = QStringLiteral("no dialog");
-    QTimer closer; // closes the dialog as a parent who chose nothing
-    connect(&closer, &QTimer::timeout, [&typed] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            typed = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
-            dialog->reject();
-        }
-    });
-    closer.start(50);
-    QTest::mouseClick(m_window->findChildren<QPushButton *>(button).at(3), Qt::LeftButton);
-    QCOMPARE(typed, QString());
-}
-
 // A photo in each format phones keep, dropped on 4's row or handed to the program, made from a
 // picture stored lying that shows red above and blue below when turned as its file says; the
 // largest phones take, made standing; and those no decoder should be asked to open. Faults: HEIC's
@@ -177,12 +112,13 @@ void TestFromPhones::dialogs()
 // photo passes; a picture past the decoder's limits called damaged; a picture's decoder that
 // crashes spoken of as a sound's; a FIFO or a device opened by the window or its decoder, which
 // then hangs or reads for ever, or taken for a picture that is not there; "troppo tempo" said of
-// a photo already kept.
+// a photo already kept; a drop refused, a voice message dropped taken for a photo, or cut for
+// another digit than its row's.
 void TestFromPhones::ways_data()
 {
     QTest::addColumn<QString>("way"); // "drop" or "program"
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("made"); // "fifo", "device", or heif-enc's options
+    QTest::addColumn<QString>("made"); // "fifo", "device", "sound", or heif-enc's options
     QTest::addColumn<QSize>("size"); // a large photo's, made standing
     QTest::addColumn<QString>("said"); // where it is refused, how
     const auto row = [](const char *tag, const char *way, const char *name, const QString &made,
@@ -207,6 +143,7 @@ void TestFromPhones::ways_data()
     row("a device named as an iPhone's photo", "drop", "IMG_0003.HEIC", u"device"_s, {}, notAFile);
     row("a FIFO named as a sound, dropped", "drop", "pipe.opus", u"fifo"_s, {}, notAFile);
     row("a device named as a sound, dropped", "drop", "zero.m4a", u"device"_s, {}, notAFile);
+    row("a voice message, dropped", "drop", "nonna.wav", u"sound"_s); // made once for all
 }
 
 void TestFromPhones::ways()
@@ -226,7 +163,7 @@ void TestFromPhones::ways()
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
     } else if (made.isEmpty()) {
         QVERIFY2(upright.save(file), "Qt's WebP plugin (qt6-image-formats-plugins) is needed");
-    } else {
+    } else if (made != u"sound") {
         const QString source = here(size.isValid() ? u"made.y4m"_s : u"lying.png"_s);
         QVERIFY(size.isValid() ? flatPicture(source, size.width(), size.height())
                                : upright.transformed(QTransform().rotate(90)).save(source));
@@ -237,37 +174,28 @@ void TestFromPhones::ways()
         QVERIFY(size.isValid()
             || (name == u"huge.heic" ? claimSize(file, 60000, 60000) : turnQuarter(file)));
     }
-    if (name == u"crash.heic") {
-        const QString script = here(QStringLiteral("decoder"));
-        QVERIFY(write(script, "#!/bin/sh\nkill -SEGV $$\n"));
-        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
-        qputenv("NUMERI_DECODER", QFile::encodeName(script));
-    }
+    if (name == u"crash.heic")
+        standIn("kill -SEGV $$");
     // Read by a busy machine, the largest take some seconds more than a phone's photo; the short
     // limit is long enough for a small one, and short enough to be waited out below.
     const std::chrono::milliseconds limit(size.isValid() ? 90000 : 4000);
     m_window->import().pictures().setTimeLimit(limit);
     if (way == u"drop") {
-        QWidget *row = m_window->findChildren<QPushButton *>(QStringLiteral("chooseSound"))
-                           .at(4)
-                           ->parentWidget();
-        QMimeData data;
-        data.setUrls({ QUrl::fromLocalFile(file) });
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(row, &enter);
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(row, &drop);
+        drop(file, 4);
     } else {
         m_window->open(file);
         // A picture waits for its digit; nothing is read before.
         QCOMPARE(status(), QStringLiteral("Per quale numero è questa foto?"));
         panel()->findChild<QComboBox *>()->setCurrentIndex(5);
-        QTest::mouseClick(
-            panel()->findChild<QPushButton *>(QStringLiteral("keepPart")), Qt::LeftButton);
+        QTest::mouseClick(button("keepPart"), Qt::LeftButton);
+    }
+    if (made == u"sound") { // to that digit's cutting
+        QTRY_VERIFY_WITH_TIMEOUT(panel()->isVisible(), 20000);
+        QCOMPARE(panel()->digit(), 4);
+        return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"Fatto") || status().contains(u"Non "), 100000);
-    const QImage picture(
-        QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + u"/numeri/IMG/4@2x.jpg");
+    const QImage picture(familyFile(QStringLiteral("4@2x.jpg")));
     if (!said.isEmpty()) {
         QVERIFY2(status().contains(said) && status().endsWith(family::nothingChanged()),
             qPrintable(status()));

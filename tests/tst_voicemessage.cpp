@@ -1,81 +1,45 @@
 // A voice message from far away as a digit's word, in-process: every kind of file a phone sends,
 // made here from the installed "sette" with Debian's tools, handed to the parent's window as the
-// dialog or a drop does, cut in its panel, kept; checked as the child hears 7.wav.
+// dialog does (a drop: tst_fromphones), cut in its panel, kept; checked as the child hears 7.wav.
 #include "diskaudio.h"
-#include "family/cutpanel.h"
 #include "family/cutview.h"
 #include "family/decoding.h"
-#include "family/familywindow.h"
 #include "family/voice.h"
-#include "lesson/sound.h"
+#include "familyfixture.h"
 #include "phonefiles.h"
 #include "testkit.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QMimeData>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
-#include <QUrl>
 
 using namespace testkit;
 
-class TestVoiceMessage : public QObject
+class TestVoiceMessage : public FamilyFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
+    void cleanup() { closeWindow(); }
     void formats_data();
     void formats();
     void broken_data();
     void broken();
     void cutting();
-    void dropped();
     void cutOff_data();
     void cutOff();
 
 private:
-    QString status() const
-    {
-        return m_window->findChild<QLabel *>(QStringLiteral("status"))->text();
-    }
-    family::CutPanel *panel() const { return m_window->findChild<family::CutPanel *>(); }
-    QPushButton *button(const char *name) const
-    {
-        return panel()->findChild<QPushButton *>(QString::fromLatin1(name));
-    }
-    QString familyFile(const QString &name) const { return m_data + u"/numeri/IMG/" + name; }
-    // Runs a Debian tool that makes a sample file: PROGRAM with the words of OPTIONS, where IN
-    // stands for SOURCE and OUT for MADE.
-    static void make(
-        const QString &program, const QString &options, const QString &source, const QString &made);
-    QString here(const QString &name) const { return m_dir.filePath(name); }
     // Hands FILE to the window for 7, as the dialog does, and waits for what it says.
     void use(const QString &file);
     void keep();
 
-    QTemporaryDir m_dir;
-    QString m_data;
     std::vector<qint16> m_word; // the installed "sette", its sound alone
     size_t m_setteAt = 0; // where "sette" begins in three.wav
-    std::unique_ptr<lesson::SdlSound> m_sound;
-    std::unique_ptr<family::FamilyWindow> m_window;
 };
-
-void TestVoiceMessage::make(
-    const QString &program, const QString &options, const QString &source, const QString &made)
-{
-    QStringList arguments = options.split(u' ');
-    for (QString &a : arguments)
-        a = a == u"IN" ? source : a == u"OUT" ? made : a;
-    const QString failed = runTool(program, arguments);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
-}
 
 void TestVoiceMessage::initTestCase()
 {
@@ -98,30 +62,12 @@ void TestVoiceMessage::initTestCase()
             { builtMedia() + u"/1.wav", pause, builtMedia() + u"/2.wav", pause, sette, three }),
         QString());
     m_setteAt = pcm(three).size() - installed.size();
-    qputenv("NUMERI_DECODER", NUMERI_DECODER);
 }
 
 void TestVoiceMessage::init()
 {
-    m_data = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
-        + QString::fromUtf8(QTest::currentDataTag()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_data));
     QVERIFY(write(familyFile(QStringLiteral("7.wav")), "earlier"));
-    diskFormat(false);
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(here(QStringLiteral("speaker.raw"))));
-    m_sound = std::make_unique<lesson::SdlSound>();
-    m_window = std::make_unique<family::FamilyWindow>(*m_sound, QFileInfo(builtMedia()).path());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
-void TestVoiceMessage::cleanup()
-{
-    m_sound->stop(std::chrono::seconds(5));
-    m_window.reset();
-    m_sound.reset();
-    qputenv("NUMERI_DECODER", NUMERI_DECODER);
+    openWindow();
 }
 
 void TestVoiceMessage::use(const QString &file)
@@ -238,16 +184,10 @@ void TestVoiceMessage::broken()
     if (bytes == "half")
         QVERIFY(write(file, contentOf(file).left(contentOf(file).size() / 2)));
     if (!decoder.isEmpty()) {
-        const QString script = here(QStringLiteral("decoder"));
-        QVERIFY(write(script, "#!/bin/sh\n" + decoder.toUtf8() + '\n'));
-        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
-        qputenv("NUMERI_DECODER", QFile::encodeName(script));
+        standIn(decoder.toUtf8());
         m_window->import().decoding().setTimeLimit(std::chrono::seconds(2));
     }
-    QElapsedTimer answered;
-    answered.start();
     use(file);
-    QVERIFY2(answered.elapsed() < 10000, "a decoder that does not end must be stopped");
     if (bytes == "full") {
         withRoom(1000, [this] {
             QTest::mouseClick(button("keepPart"), Qt::LeftButton);
@@ -296,24 +236,6 @@ void TestVoiceMessage::cutting()
     const std::vector<qint16> saved = pcm(familyFile(QStringLiteral("7.wav")));
     QCOMPARE(saved.size(), guess.end - guess.begin);
     QCOMPARE(saved, piece);
-}
-
-// A file dropped on a row goes to that digit's cutting. Faults: the drop refused, or taken for a
-// photo; the row's digit lost on the way.
-void TestVoiceMessage::dropped()
-{
-    QWidget *row = m_window->findChildren<QPushButton *>(QStringLiteral("chooseSound"))
-                       .at(4)
-                       ->parentWidget();
-    QMimeData data;
-    data.setUrls({ QUrl::fromLocalFile(here(QStringLiteral("right.wav"))) });
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QApplication::sendEvent(row, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
-    QApplication::sendEvent(row, &drop);
-    QTRY_VERIFY_WITH_TIMEOUT(panel()->isVisible(), 10000);
-    QCOMPARE(panel()->digit(), 4);
 }
 
 // A download cut off midway: what is there is shown to be cut, and the parent is told how much
