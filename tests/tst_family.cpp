@@ -1,8 +1,8 @@
 // The parent's window, in-process: SDL's disk driver is the microphone (it reads a file made here:
 // a known word, quiet, between silences) and the loudspeaker (it writes what plays). Keys are held
-// as a parent holds them; photos are chosen as the dialog hands them over.
+// as a parent holds them; the file dialogs are closed as by a parent who chose nothing; the choice
+// of the locked full screen is kept in settings of the case's own. (Photos: tst_fromphones.)
 #include "diskaudio.h"
-#include "family/familyfiles.h"
 #include "family/recorder.h"
 #include "familyfixture.h"
 #include "lock/settings.h"
@@ -35,8 +35,6 @@ private Q_SLOTS:
     void cleanup() { closeWindow(); }
     void recording_data();
     void recording();
-    void photo_data();
-    void photo();
     void tabOrder();
     void parentsChoice_data();
     void parentsChoice();
@@ -109,7 +107,7 @@ void TestFamily::hold(int digit, int ms, const QString &hand, QWidget *other)
 // never came, recording for good and keeping the next digit from recording; a click on the row
 // during a take taking its place; a row not showing a file copied in while the window was behind;
 // an article Italian does not use; "the key" under the mouse. (A write that the disk cuts short is
-// the photo's rows' and tst_voicemessage's: the same change of files.)
+// tst_fromphones' photo rows' and tst_voicemessage's: the same change of files.)
 void TestFamily::recording_data()
 {
     QTest::addColumn<QByteArray>("heard"); // what the microphone hears from the start
@@ -239,81 +237,6 @@ void TestFamily::recording()
     QTest::keyPress(m_window.get(), Qt::Key_5);
     QVERIFY2(status().startsWith(u"Registro il 5"), qPrintable(status()));
     QTest::keyRelease(m_window.get(), Qt::Key_5);
-}
-
-// Faults: a chosen photo cut to the box's shape (counted things lost; a thin
-// strip blown up to a gigabyte), or stretched, at one size only, readable by others, its
-// transparent parts black; something that is not a picture, or too large to decode, replacing the
-// family's photo; a pair that the disk cuts short reported done, or half replaced, so that the
-// lesson shows the new photo at 2x and the old at 1x; going back to the program's picture leaving
-// theirs, or with no way back.
-void TestFamily::photo_data()
-{
-    QTest::addColumn<QByteArray>("chosen");
-    QTest::addColumn<QSize>("plain"); // the 1x file's size where it is kept
-    QTest::addColumn<QString>("said"); // where it is refused, how
-    QTest::addColumn<bool>("full"); // the disk fills between the plain file and the sharp one
-    QImage strip(60000, 60, QImage::Format_Indexed8);
-    strip.setColorTable({ qRgb(255, 0, 0) });
-    strip.fill(0);
-    QTest::newRow("a phone's photo")
-        << testkit::phonePhoto() << QSize(195, 260) << QString() << false;
-    const QByteArray transparent = testkit::transparentPicture();
-    QTest::newRow("a transparent one") << transparent << QSize(300, 200) << QString() << false;
-    QTest::newRow("a thin strip") << testkit::png(strip) << QSize(460, 1) << QString() << false;
-    const QString unreadable = QStringLiteral("Non riesco ad aprire questa figura");
-    QTest::newRow("not a picture") << QByteArray("this is not") << QSize() << unreadable << false;
-    QTest::newRow("too large") << testkit::hugePicture() << QSize()
-                               << unreadable + u": la figura è troppo grande" << false;
-    QTest::newRow("the disk fills at the sharp one")
-        << transparent << QSize() << QStringLiteral("Non riesco a salvare la foto") << true;
-}
-
-void TestFamily::photo()
-{
-    QFETCH(QByteArray, chosen);
-    QFETCH(QSize, plain);
-    QFETCH(QString, said);
-    QFETCH(bool, full);
-    const QString source = here(QStringLiteral("chosen.jpg"));
-    QVERIFY(write(source, chosen));
-    const QStringList names = { QStringLiteral("6.jpg"), QStringLiteral("6@2x.jpg") };
-    for (const QString &name : names)
-        QVERIFY(plain.isValid() || write(familyFile(name), "earlier " + name.toUtf8()));
-    QByteArray plainFile, twiceFile;
-    QString reason;
-    QVERIFY(!full || family::photoFiles(source, &plainFile, &twiceFile, &reason));
-
-    withRoom(ulong(full ? (plainFile.size() + twiceFile.size()) / 2 : 0), [&] {
-        m_window->import().usePhoto(6, source);
-        QTRY_VERIFY(!status().endsWith(u'…'));
-    });
-    if (!plain.isValid()) {
-        QVERIFY2(status().startsWith(said) && status().endsWith(u" Non è cambiato niente."),
-            qPrintable(status()));
-        for (const QString &name : names)
-            QCOMPARE(contentOf(familyFile(name)), "earlier " + name.toUtf8());
-        QCOMPARE(QDir(familyFile({})).entryList(QDir::Files | QDir::Hidden), names);
-        return;
-    }
-    QByteArrayList saved;
-    for (const QString &name : names) {
-        const QImage picture(familyFile(name));
-        QCOMPARE(picture.size(), name == u"6.jpg" ? plain : plain * 2);
-        QCOMPARE(mode(familyFile(name)), 0600);
-        const int x = picture.width() * 2 / 3; // past the transparent one's left third
-        QVERIFY(qRed(picture.pixel(x, 0)) > 200 && qBlue(picture.pixel(x, 0)) < 50);
-        QVERIFY(plain.height() < 10 || qBlue(picture.pixel(x, picture.height() - 1)) > 200);
-        QVERIFY(qRed(picture.pixel(0, 0)) > 200); // not black: red, or the cards' ground
-        saved << contentOf(familyFile(name));
-    }
-    QVERIFY(button("programPicture", 6)->isEnabled());
-    QTest::mouseClick(button("programPicture", 6), Qt::LeftButton);
-    QTRY_VERIFY(!button("programPicture", 6)->isEnabled());
-    QCOMPARE(QDir(familyFile({})).entryList(QDir::Files | QDir::Hidden), QStringList());
-    QTest::mouseClick(button("undo", 6), Qt::LeftButton);
-    QTRY_COMPARE(contentOf(familyFile(names[1])), saved[1]);
-    QCOMPARE(contentOf(familyFile(names[0])), saved[0]);
 }
 
 // Faults: Tab beginning at "Chiudi", not at the first row; a file dialog sending it back to the

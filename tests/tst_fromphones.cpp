@@ -6,6 +6,7 @@
 #include "diskaudio.h"
 #include "family/cutview.h"
 #include "family/decoding.h"
+#include "family/familyfiles.h"
 #include "family/familyimport.h"
 #include "family/voice.h"
 #include "familyfixture.h"
@@ -13,6 +14,7 @@
 #include "testkit.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QTest>
@@ -111,28 +113,40 @@ void TestFromPhones::offered()
         qPrintable(type.name()));
 }
 
-// A photo in each format phones keep, dropped on 4's row or handed to the program, made from a
-// picture stored lying that shows red above and blue below when turned as its file says; the
-// largest phones take, made standing; and those no decoder should be asked to open. Faults: HEIC's
-// or AVIF's rotation ignored; a format the window hands to no reader; a name in capitals, as an
-// iPhone writes it, not taken for a photo; a photo dropped on a row read as a sound; a picture
-// handed over read before its digit is chosen; the decoder's memory held to 1 GiB, which a large
-// photo passes; a picture past the decoder's limits called damaged; a picture's decoder that
-// crashes spoken of as a sound's; a FIFO or a device opened by the window or its decoder, which
-// then hangs or reads for ever, or taken for a picture that is not there; "troppo tempo" said of
-// a photo already kept; a drop refused, a voice message dropped taken for a photo, or cut for
-// another digit than its row's.
+// A photo in each format phones keep, dropped on 4's row, handed to the program or chosen in the
+// dialog, made from a picture stored lying that shows red above and blue below when turned as its
+// file says; the largest phones take, made standing; and those no decoder should be asked to open.
+// Faults: HEIC's or AVIF's rotation ignored; a format the window hands to no reader; a name in
+// capitals, as an iPhone writes it, not taken for a photo; a photo dropped on a row read as a
+// sound; a picture handed over read before its digit is chosen; the decoder's memory held to
+// 1 GiB, which a large photo passes; a picture past the decoder's limits called damaged; a
+// picture's decoder that crashes spoken of as a sound's; a FIFO or a device opened by the window
+// or its decoder, which then hangs or reads for ever, or taken for a picture that is not there;
+// "troppo tempo" said of a photo already kept; a drop refused, a voice message dropped taken for a
+// photo, or cut for another digit than its row's. A chosen photo cut to the box's shape (counted
+// things lost; a thin strip blown up to a gigabyte), or stretched, at one size only, readable by
+// others, its transparent parts black; something that is not a picture, or too large to decode,
+// replacing the family's photo; a pair that the disk cuts short reported done, or half replaced,
+// so that the lesson shows the new photo at 2x and the old at 1x; going back to the program's
+// picture leaving theirs, or with no way back.
 void TestFromPhones::ways_data()
 {
-    QTest::addColumn<QString>("way"); // "drop" or "program"
+    QTest::addColumn<QString>("way"); // "drop", "program", "dialog", or "dialog, disk full"
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("made"); // "fifo", "device", "sound", or heif-enc's options
+    QTest::addColumn<QString>("made"); // "fifo", "device", "sound", "given", or heif-enc's options
+    QTest::addColumn<QByteArray>("given");
     QTest::addColumn<QSize>("size"); // a large photo's, made standing
+    QTest::addColumn<QSize>("plain"); // the 1x file's size where it is kept, where known
     QTest::addColumn<QString>("said"); // where it is refused, how
     const auto row = [](const char *tag, const char *way, const char *name, const QString &made,
                          QSize size = {}, const QString &said = {}) {
-        QTest::newRow(tag) << QString::fromLatin1(way) << QString::fromLatin1(name) << made << size
-                           << said;
+        QTest::newRow(tag) << QString::fromLatin1(way) << QString::fromLatin1(name) << made
+                           << QByteArray() << size << QSize() << said;
+    };
+    const auto given = [](const char *tag, const char *way, const char *name,
+                           const QByteArray &bytes, QSize plain, const QString &said = {}) {
+        QTest::newRow(tag) << QString::fromLatin1(way) << QString::fromLatin1(name) << u"given"_s
+                           << bytes << QSize() << plain << said;
     };
     const QString phone = QStringLiteral("-q 90");
     row("WebP, dropped", "drop", "shared.webp", {});
@@ -152,6 +166,19 @@ void TestFromPhones::ways_data()
     row("a FIFO named as a sound, dropped", "drop", "pipe.opus", u"fifo"_s, {}, notAFile);
     row("a device named as a sound, dropped", "drop", "zero.m4a", u"device"_s, {}, notAFile);
     row("a voice message, dropped", "drop", "nonna.wav", u"sound"_s); // made once for all
+    QImage strip(60000, 60, QImage::Format_Indexed8);
+    strip.setColorTable({ qRgb(255, 0, 0) });
+    strip.fill(0);
+    const QByteArray transparent = transparentPicture();
+    given("a phone's photo, chosen", "dialog", "chosen.jpg", phonePhoto(), QSize(195, 260));
+    given("a transparent one", "dialog", "clear.png", transparent, QSize(300, 200));
+    given("a thin strip", "dialog", "strip.png", png(strip), QSize(460, 1));
+    const QString unreadable = QStringLiteral("Non riesco ad aprire questa figura");
+    given("not a picture", "dialog", "letter.jpg", "this is not", {}, unreadable);
+    given("too large", "dialog", "large.png", hugePicture(), {},
+        unreadable + u": la figura è troppo grande");
+    given("the disk fills at the sharp one", "dialog, disk full", "clear.png", transparent, {},
+        u"Non riesco a salvare la foto"_s);
 }
 
 void TestFromPhones::ways()
@@ -159,13 +186,17 @@ void TestFromPhones::ways()
     QFETCH(QString, way);
     QFETCH(QString, name);
     QFETCH(QString, made);
+    QFETCH(QByteArray, given);
     QFETCH(QSize, size);
+    QFETCH(QSize, plain);
     QFETCH(QString, said);
     const QString file = here(name);
     QImage upright(300, 400, QImage::Format_RGB32);
     upright.fill(Qt::blue);
     QPainter(&upright).fillRect(0, 0, 300, 200, Qt::red);
-    if (made == u"fifo") {
+    if (made == u"given") {
+        QVERIFY(write(file, given));
+    } else if (made == u"fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
     } else if (made == u"device") {
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
@@ -182,6 +213,10 @@ void TestFromPhones::ways()
         QVERIFY(size.isValid()
             || (name == u"huge.heic" ? claimSize(file, 60000, 60000) : turnQuarter(file)));
     }
+    // The family's photo from before, which only a good new one replaces.
+    const QStringList names = { QStringLiteral("4.jpg"), QStringLiteral("4@2x.jpg") };
+    for (const QString &kept : names)
+        QVERIFY(write(familyFile(kept), "earlier " + kept.toUtf8()));
     if (name == u"crash.heic")
         standIn("kill -SEGV $$");
     // Read by a busy machine, the largest take some seconds more than a phone's photo; the short
@@ -190,12 +225,21 @@ void TestFromPhones::ways()
     m_window->import().pictures().setTimeLimit(limit);
     if (way == u"drop") {
         drop(file, 4);
-    } else {
+    } else if (way == u"program") {
         m_window->open(file);
         // A picture waits for its digit; nothing is read before.
         QCOMPARE(status(), QStringLiteral("Per quale numero è questa foto?"));
         panel()->findChild<QComboBox *>()->setCurrentIndex(5);
         QTest::mouseClick(button("keepPart"), Qt::LeftButton);
+    } else {
+        QByteArray plainFile, twiceFile;
+        QString reason;
+        const bool full = way.endsWith(u"full");
+        QVERIFY(!full || family::photoFiles(file, &plainFile, &twiceFile, &reason));
+        withRoom(ulong(full ? (plainFile.size() + twiceFile.size()) / 2 : 0), [&] {
+            m_window->import().usePhoto(4, file);
+            QTRY_VERIFY(!status().endsWith(u'…'));
+        });
     }
     if (made == u"sound") { // to that digit's cutting
         QTRY_VERIFY_WITH_TIMEOUT(panel()->isVisible(), 20000);
@@ -203,24 +247,42 @@ void TestFromPhones::ways()
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(status().startsWith(u"Fatto") || status().contains(u"Non "), 100000);
-    const QImage picture(familyFile(QStringLiteral("4@2x.jpg")));
     if (!said.isEmpty()) {
         QVERIFY2(status().contains(said) && status().endsWith(family::nothingChanged()),
             qPrintable(status()));
-        QVERIFY(picture.isNull() && !panel()->isVisible());
+        QVERIFY(!panel()->isVisible());
+        for (const QString &kept : names)
+            QCOMPARE(contentOf(familyFile(kept)), "earlier " + kept.toUtf8());
+        QCOMPARE(QDir(familyFile({})).entryList(QDir::Files | QDir::Hidden), names);
         return;
     }
     QVERIFY2(status().startsWith(u"Fatto"), qPrintable(status()));
-    // Lying, the middle column is one colour from top to bottom.
-    const QRgb top = picture.pixel(picture.width() / 2, picture.height() / 5);
-    const QRgb bottom = picture.pixel(picture.width() / 2, picture.height() * 4 / 5);
-    QVERIFY2(qRed(top) > 200 && qBlue(top) < 60 && qBlue(bottom) > 200 && qRed(bottom) < 60,
-        qPrintable(QString::number(top, 16) + u' ' + QString::number(bottom, 16)));
+    QByteArrayList saved;
+    for (const QString &kept : names) {
+        const QImage picture(familyFile(kept));
+        QVERIFY(!plain.isValid() || picture.size() == (kept == names[0] ? plain : plain * 2));
+        QCOMPARE(mode(familyFile(kept)), 0600);
+        // Upright, the column past the transparent one's left third red above and blue below.
+        const int x = picture.width() * 2 / 3;
+        const QRgb top = picture.pixel(x, picture.height() / 5);
+        const QRgb bottom = picture.pixel(x, picture.height() * 4 / 5);
+        QVERIFY2(qRed(top) > 200 && qBlue(top) < 60
+                && (picture.height() < 10 || (qBlue(bottom) > 200 && qRed(bottom) < 60)),
+            qPrintable(QString::number(top, 16) + u' ' + QString::number(bottom, 16)));
+        QVERIFY(qRed(picture.pixel(0, 0)) > 200); // not black: red, or the cards' ground
+        saved << contentOf(familyFile(kept));
+    }
     // The clock that gives up on a slow read has stopped with the read.
-    if (!size.isValid() && !made.isEmpty()) {
+    if (!size.isValid() && made.startsWith(u'-')) {
         QTest::qWait(int(limit.count()) + 300);
         QVERIFY2(status().startsWith(u"Fatto"), qPrintable(status()));
     }
+    QTest::mouseClick(button("programPicture", 4), Qt::LeftButton);
+    QTRY_VERIFY(!button("programPicture", 4)->isEnabled());
+    QCOMPARE(QDir(familyFile({})).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QTest::mouseClick(button("undo", 4), Qt::LeftButton);
+    QTRY_COMPARE(contentOf(familyFile(names[1])), saved[1]);
+    QCOMPARE(contentOf(familyFile(names[0])), saved[0]);
 }
 
 void TestFromPhones::move(bool end, const QString &by, int ms)
