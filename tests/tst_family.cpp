@@ -1,22 +1,21 @@
 // The parent's window, in-process: SDL's disk driver is the microphone (it reads a file made here:
 // a known word, quiet, between silences) and the loudspeaker (it writes what plays). Keys are held
-// as a parent holds them; photos are chosen as the dialog hands them over.
+// as a parent holds them; the file dialogs are closed as by a parent who chose nothing; the choice
+// of the locked full screen is kept in settings of the case's own. (Photos: tst_fromphones.)
 #include "diskaudio.h"
-#include "family/familyfiles.h"
-#include "family/familywindow.h"
 #include "family/recorder.h"
-#include "lesson/sound.h"
+#include "familyfixture.h"
+#include "lock/settings.h"
 #include "shell/application.h"
 #include "testkit.h"
 
 #include <QApplication>
-#include <QDialog>
+#include <QCheckBox>
 #include <QDir>
-#include <QLabel>
-#include <QPushButton>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QScopeGuard>
 #include <QTest>
-#include <QtEndian>
 #include <cmath>
 #include <fcntl.h>
 #include <random>
@@ -26,24 +25,20 @@
 using namespace std::chrono_literals;
 using namespace testkit;
 
-class TestFamily : public QObject
+class TestFamily : public FamilyFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
     void recording_data();
     void recording();
-    void photo_data();
-    void photo();
     void tabOrder();
+    void parentsChoice_data();
+    void parentsChoice();
 
 private:
-    QString status() const
-    {
-        return m_window->findChild<QLabel *>(QStringLiteral("status"))->text();
-    }
     family::Recorder *recorder() const { return m_window->findChild<family::Recorder *>(); }
     // Holds DIGIT as a parent does, by its key or its button (HAND "key", "mouse"), or loses the
     // keyboard to OTHER then ("focus"), or never lets go ("never"); waits for the answer. Held for
@@ -51,42 +46,10 @@ private:
     // driver reads it by sleeping a buffer's time between reads, which falls behind the clock on a
     // busy machine, where a word held for a fixed time would come out cut.
     void hold(int digit, int ms, const QString &hand, QWidget *other);
-    QString familyFile(const QString &name) const { return m_data + u"/numeri/IMG/" + name; }
-    QPushButton *button(const char *name, int digit) const
-    {
-        return m_window->findChildren<QPushButton *>(QString::fromLatin1(name)).at(digit);
-    }
 
-    QTemporaryDir m_dir;
-    const QString m_mic = m_dir.filePath(QStringLiteral("mic.raw"));
-    QString m_data;
-    std::unique_ptr<lesson::SdlSound> m_sound;
-    std::unique_ptr<family::FamilyWindow> m_window;
+    const QString m_mic = here(QStringLiteral("mic.raw"));
     QString m_held; // what the window said just before the take ended
 };
-
-void TestFamily::init()
-{
-    m_data = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u'-'
-        + QString::fromUtf8(QTest::currentDataTag()) + u" dati é");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_data));
-    testkit::diskFormat(true); // asked before the window's own SDL starts
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath(QStringLiteral("speaker.raw"))));
-    qputenv("SDL_DISKAUDIOFILEIN", QFile::encodeName(m_mic));
-    m_sound = std::make_unique<lesson::SdlSound>();
-    m_window
-        = std::make_unique<family::FamilyWindow>(*m_sound, QFileInfo(testkit::builtMedia()).path());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-}
-
-void TestFamily::cleanup()
-{
-    m_sound->stop(std::chrono::seconds(5));
-    m_window.reset();
-    m_sound.reset();
-}
 
 void TestFamily::hold(int digit, int ms, const QString &hand, QWidget *other)
 {
@@ -143,7 +106,7 @@ void TestFamily::hold(int digit, int ms, const QString &hand, QWidget *other)
 // never came, recording for good and keeping the next digit from recording; a click on the row
 // during a take taking its place; a row not showing a file copied in while the window was behind;
 // an article Italian does not use; "the key" under the mouse. (A write that the disk cuts short is
-// the photo's rows' and tst_voicemessage's: the same change of files.)
+// tst_fromphones' photo rows' and tst_voicemessage's: the same change of files.)
 void TestFamily::recording_data()
 {
     QTest::addColumn<QByteArray>("heard"); // what the microphone hears from the start
@@ -224,7 +187,7 @@ void TestFamily::recording()
     const QByteArray before = said == u"Fatto" ? "missing" : "an earlier recording";
     const QString earlier = familyFile(QString::number(digit) + u".wav");
     const bool noFolder = QTest::currentDataTag() == QByteArrayLiteral("no folder");
-    QVERIFY(said == u"Fatto" || write(noFolder ? m_data + u"/numeri" : earlier, before));
+    QVERIFY(said == u"Fatto" || write(noFolder ? data() + u"/numeri" : earlier, before));
     QWidget other;
     other.show();
     QVERIFY(QTest::qWaitForWindowActive(&other));
@@ -245,10 +208,6 @@ void TestFamily::recording()
     } else {
         QCOMPARE(mode(earlier), 0600);
         QVERIFY(said != u"Fatto" || mode(familyFile({})) == 0700);
-        const QByteArray header = contentOf(earlier).left(44);
-        QCOMPARE(qFromLittleEndian<quint32>(header.constData() + 24), quint32(lesson::playRate));
-        QCOMPARE(qFromLittleEndian<quint16>(header.constData() + 22), quint16(1)); // mono
-        QCOMPARE(qFromLittleEndian<quint16>(header.constData() + 34), quint16(16)); // bits
         const std::vector<qint16> word = pcm(earlier);
         const double seconds = double(word.size()) / lesson::playRate;
         const double spoken = double(pcm(builtMedia() + u"/4.wav").size()) / lesson::playRate;
@@ -262,8 +221,8 @@ void TestFamily::recording()
             qPrintable(QStringLiteral("peak %1, loudness %2").arg(peak).arg(loudness)));
         QVERIFY(std::abs(word.front()) < 100 && std::abs(word.back()) < 100);
         // Played back as the child will hear it (listened to once: it takes as long as the word).
-        QTRY_VERIFY_WITH_TIMEOUT(hand != u"key"
-                || timesHeard(contentOf(m_dir.filePath(QStringLiteral("speaker.raw"))), word),
+        QTRY_VERIFY_WITH_TIMEOUT(
+            hand != u"key" || timesHeard(contentOf(here(QStringLiteral("speaker.raw"))), word),
             5000);
         QTest::mouseClick(button("undo", digit), Qt::LeftButton);
         QTRY_COMPARE(contentOf(earlier), before);
@@ -275,95 +234,58 @@ void TestFamily::recording()
     QTest::keyRelease(m_window.get(), Qt::Key_5);
 }
 
-// Faults: a chosen photo cut to the box's shape (counted things lost; a thin
-// strip blown up to a gigabyte), or stretched, at one size only, readable by others, its
-// transparent parts black; something that is not a picture, or too large to decode, replacing the
-// family's photo; a pair that the disk cuts short reported done, or half replaced, so that the
-// lesson shows the new photo at 2x and the old at 1x; going back to the program's picture leaving
-// theirs, or with no way back.
-void TestFamily::photo_data()
-{
-    QTest::addColumn<QByteArray>("chosen");
-    QTest::addColumn<QSize>("plain"); // the 1x file's size where it is kept
-    QTest::addColumn<QString>("said"); // where it is refused, how
-    QTest::addColumn<bool>("full"); // the disk fills between the plain file and the sharp one
-    QImage strip(60000, 60, QImage::Format_Indexed8);
-    strip.setColorTable({ qRgb(255, 0, 0) });
-    strip.fill(0);
-    QTest::newRow("a phone's photo")
-        << testkit::phonePhoto() << QSize(195, 260) << QString() << false;
-    const QByteArray transparent = testkit::transparentPicture();
-    QTest::newRow("a transparent one") << transparent << QSize(300, 200) << QString() << false;
-    QTest::newRow("a thin strip") << testkit::png(strip) << QSize(460, 1) << QString() << false;
-    const QString unreadable = QStringLiteral("Non riesco ad aprire questa figura");
-    QTest::newRow("not a picture") << QByteArray("this is not") << QSize() << unreadable << false;
-    QTest::newRow("too large") << testkit::hugePicture() << QSize()
-                               << unreadable + u": la figura è troppo grande" << false;
-    QTest::newRow("the disk fills at the sharp one")
-        << transparent << QSize() << QStringLiteral("Non riesco a salvare la foto") << true;
-}
-
-void TestFamily::photo()
-{
-    QFETCH(QByteArray, chosen);
-    QFETCH(QSize, plain);
-    QFETCH(QString, said);
-    QFETCH(bool, full);
-    const QString source = m_dir.filePath(QStringLiteral("chosen.jpg"));
-    QVERIFY(write(source, chosen));
-    const QStringList names = { QStringLiteral("6.jpg"), QStringLiteral("6@2x.jpg") };
-    for (const QString &name : names)
-        QVERIFY(plain.isValid() || write(familyFile(name), "earlier " + name.toUtf8()));
-    QByteArray plainFile, twiceFile;
-    QString reason;
-    QVERIFY(!full || family::photoFiles(source, &plainFile, &twiceFile, &reason));
-
-    withRoom(ulong(full ? (plainFile.size() + twiceFile.size()) / 2 : 0), [&] {
-        m_window->import().usePhoto(6, source);
-        QTRY_VERIFY(!status().endsWith(u'…'));
-    });
-    if (!plain.isValid()) {
-        QVERIFY2(status().startsWith(said) && status().endsWith(u" Non è cambiato niente."),
-            qPrintable(status()));
-        for (const QString &name : names)
-            QCOMPARE(contentOf(familyFile(name)), "earlier " + name.toUtf8());
-        QCOMPARE(QDir(familyFile({})).entryList(QDir::Files | QDir::Hidden), names);
-        return;
-    }
-    QByteArrayList saved;
-    for (const QString &name : names) {
-        const QImage picture(familyFile(name));
-        QCOMPARE(picture.size(), name == u"6.jpg" ? plain : plain * 2);
-        QCOMPARE(mode(familyFile(name)), 0600);
-        const int x = picture.width() * 2 / 3; // past the transparent one's left third
-        QVERIFY(qRed(picture.pixel(x, 0)) > 200 && qBlue(picture.pixel(x, 0)) < 50);
-        QVERIFY(plain.height() < 10 || qBlue(picture.pixel(x, picture.height() - 1)) > 200);
-        QVERIFY(qRed(picture.pixel(0, 0)) > 200); // not black: red, or the cards' ground
-        saved << contentOf(familyFile(name));
-    }
-    QVERIFY(button("programPicture", 6)->isEnabled());
-    QTest::mouseClick(button("programPicture", 6), Qt::LeftButton);
-    QTRY_VERIFY(!button("programPicture", 6)->isEnabled());
-    QCOMPARE(QDir(familyFile({})).entryList(QDir::Files | QDir::Hidden), QStringList());
-    QTest::mouseClick(button("undo", 6), Qt::LeftButton);
-    QTRY_COMPARE(contentOf(familyFile(names[1])), saved[1]);
-    QCOMPARE(contentOf(familyFile(names[0])), saved[0]);
-}
-
-// Faults: Tab beginning at "Chiudi", not at the first row; the file dialog sending it back to the
-// top, not to where it was.
+// Faults: Tab beginning at "Chiudi", not at the first row; a file dialog sending it back to the
+// top, not to where it was; the folder it opens in given though it is not there (a home with no
+// Downloads or Pictures yet), which Qt's dialog types into its name field.
 void TestFamily::tabOrder()
 {
     QTest::keyClick(m_window.get(), Qt::Key_Tab);
     QCOMPARE(m_window->focusWidget(), button("listen", 0));
-    QTimer closer; // closes the file dialog as a parent who chose nothing
-    connect(&closer, &QTimer::timeout, [] {
-        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+    QString typed;
+    QTimer closer; // closes a file dialog as a parent who chose nothing
+    connect(&closer, &QTimer::timeout, [&typed] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            typed = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
             dialog->reject();
+        }
     });
     closer.start(50);
-    QTest::mouseClick(button("choosePhoto", 3), Qt::LeftButton);
-    QCOMPARE(m_window->focusWidget(), button("choosePhoto", 3));
+    for (const char *choose : { "choosePhoto", "chooseSound" }) {
+        typed = QStringLiteral("no dialog");
+        QTest::mouseClick(button(choose, 3), Qt::LeftButton);
+        QCOMPARE(m_window->focusWidget(), button(choose, 3));
+        QCOMPARE(typed, QString());
+    }
+}
+
+void TestFamily::parentsChoice_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("no settings yet") << QByteArray() << true;
+    QTest::newRow("settings Qt cannot read") << QByteArray("[lezione\n\xff\x00=") << true;
+    QTest::newRow("a file where the folder goes") << QByteArray("folder") << false;
+}
+
+// The parent's choice of the locked full screen. Faults: the choice said kept where it was not, or
+// left shown as made; settings readable by others; a broken file never mended.
+void TestFamily::parentsChoice()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, kept);
+    const QString file = lock::settingsFile();
+    if (!before.isEmpty())
+        QVERIFY(write(before == "folder" ? QFileInfo(file).path() : file, before));
+    auto *choice = m_window->findChild<QCheckBox *>();
+    QVERIFY(!choice->isChecked());
+    QTest::mouseClick(choice, Qt::LeftButton, {}, QPoint(5, choice->height() / 2));
+    QTRY_VERIFY(status().startsWith(kept ? u"Fatto" : u"La scelta non è stata salvata"));
+    QCOMPARE(choice->isChecked(), kept);
+    QCOMPARE(lock::alwaysFullScreen(), kept);
+    if (kept) {
+        QCOMPARE(mode(file), 0600);
+        QCOMPARE(mode(QFileInfo(file).path()), 0700);
+    }
 }
 
 int main(int argc, char *argv[])

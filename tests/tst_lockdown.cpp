@@ -1,24 +1,19 @@
-// The locked full screen: Esc held for less than its time and for it, in the window itself, and the
-// parent's choice; then the installed program on X11 as a child meets it, under openbox, whose keys
-// for leaving a program are bound to leave marks, with another program's window, and on a bare X
-// server that changes its size.
-#include "family/familywindow.h"
+// The locked full screen: Esc held for less than its time and for it, in the window itself (the
+// parent's choice of it: tst_family); then the installed program on X11 as a child meets it,
+// under openbox, whose keys for leaving a program are bound to leave marks, with another
+// program's window, and on a bare X server that changes its size.
 #include "lesson/sound.h"
 #include "lock/fullscreen.h"
-#include "lock/settings.h"
 #include "shell/form1.h"
 #include "soundserver.h"
 #include "testkit.h"
 #include "xscreen.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenuBar>
-#include <QScopeGuard>
 
 using namespace testkit;
 
@@ -43,8 +38,6 @@ private Q_SLOTS:
     void init();
     void escapeHold_data();
     void escapeHold();
-    void parentsChoice_data();
-    void parentsChoice();
     void x11_data();
     void x11();
     void otherWindow_data();
@@ -177,45 +170,6 @@ void TestLockdown::escapeHold()
     for (qsizetype i = 1; i < std::min<qsizetype>(shownAt.size(), 4); ++i)
         QVERIFY2(shownAt[i] >= i * 1000 && shownAt[i] < i * 1000 + 400,
             qPrintable(captions[i] + u" at " + QString::number(shownAt[i]) + u" ms"));
-}
-
-void TestLockdown::parentsChoice_data()
-{
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<bool>("kept");
-    QTest::newRow("no settings yet") << QByteArray() << true;
-    QTest::newRow("settings Qt cannot read") << QByteArray("[lezione\n\xff\x00=") << true;
-    QTest::newRow("a file where the folder goes") << QByteArray("folder") << false;
-}
-
-// Faults: the choice said kept where it was not, or left shown as made; settings readable by
-// others; a broken file never mended.
-void TestLockdown::parentsChoice()
-{
-    QFETCH(QByteArray, before);
-    QFETCH(bool, kept);
-    const QString config = m_dir.filePath(QString::fromUtf8(QTest::currentDataTag()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
-    const auto unset = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
-    qputenv("SDL_AUDIODRIVER", "dummy");
-    const QString file = lock::settingsFile();
-    if (!before.isEmpty())
-        QVERIFY(write(before == "folder" ? QFileInfo(file).path() : file, before));
-    lesson::SdlSound sound;
-    family::FamilyWindow window(sound, QStringLiteral(NUMERI_BUILD_DIR));
-    window.show();
-    auto *choice = window.findChild<QCheckBox *>();
-    auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
-    QVERIFY(!choice->isChecked());
-    QTest::mouseClick(choice, Qt::LeftButton, {}, QPoint(5, choice->height() / 2));
-    QTRY_VERIFY(status->text().startsWith(kept ? u"Fatto" : u"La scelta non è stata salvata"));
-    QCOMPARE(choice->isChecked(), kept);
-    QCOMPARE(lock::alwaysFullScreen(), kept);
-    if (kept) {
-        QCOMPARE(mode(file), 0600);
-        QCOMPARE(mode(QFileInfo(file).path()), 0700);
-    }
-    sound.stop(std::chrono::seconds(5));
 }
 
 void TestLockdown::x11_data()
