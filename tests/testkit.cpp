@@ -128,7 +128,7 @@ BoxCloser::BoxCloser()
         if (!open || !open->isVisible() || open->property("seen").toBool())
             return;
         open->setProperty("seen", true);
-        boxes->append({ open->windowTitle(), open->text(),
+        boxes->append({ open->windowTitle(), open->text(), open->icon(),
             QRect(open->mapToGlobal(QPoint()), open->size()) });
         QTest::mouseClick(open->button(QMessageBox::Ok), Qt::LeftButton);
     });

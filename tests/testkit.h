@@ -50,6 +50,7 @@ struct SeenBox
 {
     QString title;
     QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QRect place; // where it stood, in screen coordinates
 };
 

@@ -68,7 +68,7 @@ QString TestLesson::wrongAfter(const QString &text, const QList<testkit::SeenBox
         return QStringLiteral("Text1 lost the keyboard");
     if (!digit) {
         if (boxes.size() != 1 || boxes[0].title != warning
-            || boxes[0].text != u"Premi un altro tasto")
+            || boxes[0].text != u"Premi un altro tasto" || boxes[0].icon != QMessageBox::Question)
             return QStringLiteral("not the one warning box");
         if (boxes[0].place.width() < lesson::titleBarWidth(warning))
             return QStringLiteral("the box is too narrow for its title");
@@ -177,6 +177,7 @@ void TestLesson::escapeAndClose()
     QCOMPARE(boxes.size(), 1);
     QCOMPARE(boxes[0].title, QStringLiteral("A presto da Zorvalde e Trucchelo"));
     QCOMPARE(boxes[0].text, QStringLiteral("Ciao alla prossima"));
+    QCOMPARE(boxes[0].icon, QMessageBox::Warning);
     QVERIFY(played().isEmpty());
     QCOMPARE(label()->text(), QStringLiteral("Premi un tasto  numerico"));
     QCOMPARE(label()->font().pointSize(), 216);
