@@ -13,7 +13,9 @@
 #include <QPixmap>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 namespace lesson {
 
@@ -46,21 +48,75 @@ bool isDigit(const QString &key)
 // The largest @Nx picture there is.
 constexpr int mostTimes = 4;
 
+// Bilinear, as a painter's smooth drawing samples it, in the picture's own memory, row by row from
+// the top: each row drawn reads only rows at or below its own where the picture is reduced, so
+// that a card is not held twice, whole and scaled (at 4K 7 and 6 MiB), as a key is answered. The
+// JPEG reader asked for the shown size holds both too: it decodes smaller only by eighths, and
+// scales the rest from a whole copy, at 4K in 25 ms.
+QImage reducedInPlace(QImage picture, QSize size)
+{
+    const int w = size.width(), h = size.height();
+    const qint64 sx = (qint64(picture.width()) << 16) / w,
+                 sy = (qint64(picture.height()) << 16) / h;
+    std::vector<int> left(size_t(w), 0), weight(size_t(w), 0);
+    for (int x = 0; x < w; ++x) {
+        const qint64 at = x * sx + (sx - 0x10000) / 2;
+        left[size_t(x)] = int(at >> 16);
+        weight[size_t(x)] = int((at >> 8) & 0xff);
+    }
+    // Two pixels' channels mixed at once, as Qt's own drawing does: WEIGHT of B out of 256.
+    const auto mix = [](quint32 a, quint32 b, quint32 weight) {
+        const quint32 rb = (((a & 0xff00ff) * (256 - weight) + (b & 0xff00ff) * weight) >> 8);
+        const quint32 ag = ((a >> 8) & 0xff00ff) * (256 - weight) + ((b >> 8) & 0xff00ff) * weight;
+        return (rb & 0xff00ff) | (ag & 0xff00ff00);
+    };
+    const int lastX = picture.width() - 1, lastY = picture.height() - 1;
+    uchar *bits = picture.bits();
+    const qsizetype stride = picture.bytesPerLine();
+    // Each row mixed down first, then across: fewer mixes than across twice.
+    std::vector<quint32> between(static_cast<size_t>(picture.width())), row(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        const qint64 at = y * sy + (sy - 0x10000) / 2;
+        const int top = int(at >> 16);
+        const auto *upper = reinterpret_cast<const quint32 *>(bits + top * stride);
+        const auto *lower
+            = reinterpret_cast<const quint32 *>(bits + std::min(top + 1, lastY) * stride);
+        const quint32 down = quint32((at >> 8) & 0xff);
+        for (size_t x = 0; x < between.size(); ++x)
+            between[x] = mix(upper[x], lower[x], down);
+        for (size_t x = 0; x < size_t(w); ++x)
+            row[x] = mix(between[size_t(left[x])], between[size_t(std::min(left[x] + 1, lastX))],
+                quint32(weight[x]));
+        memcpy(bits + y * stride, row.data(), size_t(w) * 4);
+    }
+    // The reduced picture is the top left of the memory it was read into, which it keeps.
+    auto *kept = new QImage(std::move(picture));
+    return QImage(
+        kept->bits(), w, h, stride, QImage::Format_RGB32,
+        [](void *image) { delete static_cast<QImage *>(image); }, kept);
+}
+
 // PICTURE in the screen's own pixels where the screen's scale is fractional (a full screen
 // scaled by 1.85 showing an @2x card): scaled smoothly once here, where Qt would draw it scaled
-// pixel by pixel, jagged, at every paint. Bilinear, by a painter: the file is chosen so that it
-// is never reduced to less than half, and a 4K card takes 4 ms so where QImage's own smooth
-// scaling takes 30.
-QImage toScreen(const QImage &picture, qreal screenRatio)
+// pixel by pixel, jagged, at every paint. Bilinear: the file is chosen so that it is never reduced
+// to less than half, and a 4K card takes 4 to 5 ms so where QImage's own smooth scaling takes 30.
+// A picture enlarged (no larger file there) is drawn by a painter into memory of its own.
+QImage toScreen(QImage picture, qreal screenRatio)
 {
     // At a whole scale Qt's own drawing is exact, and what the plain window has always shown.
     if (screenRatio == std::round(screenRatio))
         return picture;
-    QImage scaled((picture.deviceIndependentSize() * screenRatio).toSize(), QImage::Format_RGB32);
-    QPainter painter(&scaled);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRectF(scaled.rect()), picture, QRectF(picture.rect()));
-    painter.end();
+    const QSize size = (picture.deviceIndependentSize() * screenRatio).toSize();
+    QImage scaled;
+    if (picture.format() == QImage::Format_RGB32 && size.width() <= picture.width()
+        && size.height() <= picture.height() && !size.isEmpty()) {
+        scaled = reducedInPlace(std::move(picture), size);
+    } else {
+        scaled = QImage(size, QImage::Format_RGB32);
+        QPainter painter(&scaled);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(scaled.rect()), picture, QRectF(picture.rect()));
+    }
     scaled.setDevicePixelRatio(screenRatio);
     return scaled;
 }
@@ -136,6 +192,10 @@ void Lesson::showPicture(const QString &digit)
 {
     m_pictured = digit;
     const int ratio = screenRatio();
+    // The card before goes before the next is read, so that the two are never held together. The
+    // box shows nothing meanwhile, and stays hidden where no picture can be shown.
+    m_controls.Picture1->hide();
+    m_controls.Picture1->clear();
     for (const QString &folder : { m_family, m_installed }) {
         const QString file = folder + u'/' + digit + u".jpg";
         // A family without its own photo for this digit is the usual case, not worth a line; one
@@ -161,12 +221,13 @@ void Lesson::showPicture(const QString &digit)
             picture = m_pictures.read(file, 1, ratio, &reason);
         if (!picture.isNull()) {
             QLabel *box = m_controls.Picture1;
-            // The card before goes first, and the new one is not copied: at 4K each is 6 MiB.
-            box->clear();
-            box->setPixmap(QPixmap::fromImage(toScreen(picture, box->devicePixelRatioF())));
+            const QSize size = picture.deviceIndependentSize().toSize();
+            // Not copied: at 4K a card is 7 MiB.
+            box->setPixmap(
+                QPixmap::fromImage(toScreen(std::move(picture), box->devicePixelRatioF())));
             // The box grows with its picture but never past the window's edge.
             const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
-            box->resize(picture.deviceIndependentSize().toSize().boundedTo(room));
+            box->resize(size.boundedTo(room));
             box->show();
             return;
         }
