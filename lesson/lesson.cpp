@@ -48,59 +48,37 @@ bool isDigit(const QString &key)
 // The largest @Nx picture there is.
 constexpr int mostTimes = 4;
 
-// Bilinear, as a painter's smooth drawing samples it, in the picture's own memory, row by row from
-// the top: each row drawn reads only rows at or below its own where the picture is reduced, so
-// that a card is not held twice, whole and scaled (at 4K 7 and 6 MiB), as a key is answered. The
-// JPEG reader asked for the shown size holds both too: it decodes smaller only by eighths, and
-// scales the rest from a whole copy, at 4K in 25 ms.
+// PICTURE reduced to SIZE in its own memory, a band of rows at a time from the top: each band is
+// drawn from rows at or below its own, so that a card is not held twice, whole and scaled (at 4K
+// 7 and 6 MiB), as a key is answered. The JPEG reader asked for the shown size holds both too: it
+// decodes smaller only by eighths, and scales the rest from a whole copy, at 4K in 25 ms.
 QImage reducedInPlace(QImage picture, QSize size)
 {
-    const int w = size.width(), h = size.height();
-    const qint64 sx = (qint64(picture.width()) << 16) / w,
-                 sy = (qint64(picture.height()) << 16) / h;
-    std::vector<int> left(size_t(w), 0), weight(size_t(w), 0);
-    for (int x = 0; x < w; ++x) {
-        const qint64 at = x * sx + (sx - 0x10000) / 2;
-        left[size_t(x)] = int(at >> 16);
-        weight[size_t(x)] = int((at >> 8) & 0xff);
-    }
-    // Two pixels' channels mixed at once, as Qt's own drawing does: WEIGHT of B out of 256.
-    const auto mix = [](quint32 a, quint32 b, quint32 weight) {
-        const quint32 rb = (((a & 0xff00ff) * (256 - weight) + (b & 0xff00ff) * weight) >> 8);
-        const quint32 ag = ((a >> 8) & 0xff00ff) * (256 - weight) + ((b >> 8) & 0xff00ff) * weight;
-        return (rb & 0xff00ff) | (ag & 0xff00ff00);
-    };
-    const int lastX = picture.width() - 1, lastY = picture.height() - 1;
-    uchar *bits = picture.bits();
+    uchar *bits = picture.bits(); // its own: the caller let go of it
     const qsizetype stride = picture.bytesPerLine();
-    // Each row mixed down first, then across: fewer mixes than across twice.
-    std::vector<quint32> between(static_cast<size_t>(picture.width())), row(static_cast<size_t>(w));
-    for (int y = 0; y < h; ++y) {
-        const qint64 at = y * sy + (sy - 0x10000) / 2;
-        const int top = int(at >> 16);
-        const auto *upper = reinterpret_cast<const quint32 *>(bits + top * stride);
-        const auto *lower
-            = reinterpret_cast<const quint32 *>(bits + std::min(top + 1, lastY) * stride);
-        const quint32 down = quint32((at >> 8) & 0xff);
-        for (size_t x = 0; x < between.size(); ++x)
-            between[x] = mix(upper[x], lower[x], down);
-        for (size_t x = 0; x < size_t(w); ++x)
-            row[x] = mix(between[size_t(left[x])], between[size_t(std::min(left[x] + 1, lastX))],
-                quint32(weight[x]));
-        memcpy(bits + y * stride, row.data(), size_t(w) * 4);
+    QImage band(size.width(), 64, QImage::Format_RGB32);
+    for (int top = 0; top < size.height(); top += band.height()) {
+        {
+            QPainter painter(&band);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.translate(0, -top);
+            painter.drawImage(QRectF(QPointF(0, 0), size), picture, QRectF(picture.rect()));
+        }
+        for (int y = top; y < std::min(top + band.height(), size.height()); ++y)
+            memcpy(bits + y * stride, band.constScanLine(y - top), size_t(size.width()) * 4);
     }
     // The reduced picture is the top left of the memory it was read into, which it keeps.
     auto *kept = new QImage(std::move(picture));
     return QImage(
-        kept->bits(), w, h, stride, QImage::Format_RGB32,
+        kept->bits(), size.width(), size.height(), stride, QImage::Format_RGB32,
         [](void *image) { delete static_cast<QImage *>(image); }, kept);
 }
 
 // PICTURE in the screen's own pixels where the screen's scale is fractional (a full screen
 // scaled by 1.85 showing an @2x card): scaled smoothly once here, where Qt would draw it scaled
-// pixel by pixel, jagged, at every paint. Bilinear: the file is chosen so that it is never reduced
-// to less than half, and a 4K card takes 4 to 5 ms so where QImage's own smooth scaling takes 30.
-// A picture enlarged (no larger file there) is drawn by a painter into memory of its own.
+// pixel by pixel, jagged, at every paint. Bilinear, by a painter: the file is chosen so that it
+// is never reduced to less than half, and a 4K card takes 4 ms so where QImage's own smooth
+// scaling takes 30. A picture enlarged (no larger file there) is drawn into memory of its own.
 QImage toScreen(QImage picture, qreal screenRatio)
 {
     // At a whole scale Qt's own drawing is exact, and what the plain window has always shown.
