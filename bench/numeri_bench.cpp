@@ -1,5 +1,7 @@
 // Measures, on a real X server with a real sound server, how quickly the program answers, next to
-// a bare Qt window doing the least it could; prints a table and one line of name=value figures.
+// a bare Qt window doing the least it could, and how soon it is shown on GNOME Shell and KWin;
+// prints a table and one line of name=value figures.
+#include "bench/desktops.h"
 #include "bench/harness.h"
 
 #include <QCoreApplication>
@@ -187,6 +189,11 @@ int main(int argc, char *argv[])
         locked.push_back(l);
     }
 
+    // Start-up on the Wayland desktops families use, each started once for all its starts.
+    std::vector<DesktopStartUps> desktops;
+    for (const Desktop::Kind kind : { Desktop::Gnome, Desktop::Kwin })
+        desktops.push_back(desktopStartUps(kind, numeri, floor, lockedArgs));
+
     // The key handler's own cost, with the sound server working, missing and hung.
     const QMap<QString, QString> k = keypressFigures(env);
     QProcessEnvironment silent = env;
@@ -259,6 +266,18 @@ int main(int argc, char *argv[])
         row("key to its box drawn, max of 10 (ms)", l.boxMax, -1, "< 16.7");
         row("pixels drawn for a box, median", l.boxPixels, -1, "label and box, not screen");
     }
+    for (const DesktopStartUps &d : desktops) {
+        std::printf("start-up on %s (Wayland, headless), to the window's first frame:\n",
+            qPrintable(d.name));
+        if (!d.why.isEmpty()) {
+            std::printf("  not measured: %s\n", qPrintable(d.why));
+            continue;
+        }
+        const QString of = QStringLiteral(", median of %1 (ms)").arg(desktopStarts);
+        row(qPrintable(u"plain window" + of), d.plain, d.floor, "<= 1.05x floor");
+        row(qPrintable(u"locked full screen" + of), d.locked, d.lockedFloor,
+            "<= 1.05x floor, full screen too");
+    }
     std::printf("the parent's window (numeri --registra), 5 words held:\n");
     row("key down to the microphone recording, median (ms)", median(rec.open), -1, "< 50");
     row("key down to the microphone recording, max (ms)", maximum(rec.open), -1, "");
@@ -324,6 +343,15 @@ int main(int argc, char *argv[])
             qPrintable(l.size), l.pixels, qPrintable(l.size), l.boxMax, qPrintable(l.size), l.mem,
             qPrintable(l.size), l.floorMem, qPrintable(l.size), l.mem1000, qPrintable(l.size),
             l.floorMem1000);
+    for (const DesktopStartUps &d : desktops) {
+        const QString key = d.name.split(u' ').value(0).toLower();
+        std::printf("%s_startup_ms=%.2f %s_floor_startup_ms=%.2f %s_startup_ratio=%.2f "
+                    "%s_locked_startup_ms=%.2f %s_locked_floor_startup_ms=%.2f "
+                    "%s_locked_startup_ratio=%.2f ",
+            qPrintable(key), d.plain, qPrintable(key), d.floor, qPrintable(key),
+            d.floor > 0 ? d.plain / d.floor : -1, qPrintable(key), d.locked, qPrintable(key),
+            d.lockedFloor, qPrintable(key), d.lockedFloor > 0 ? d.locked / d.lockedFloor : -1);
+    }
     std::printf("\n");
     return 0;
 }
