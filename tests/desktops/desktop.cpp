@@ -1,6 +1,5 @@
 #include "desktop.h"
 
-#include "soundserver.h"
 #include "testkit.h"
 
 #include <QDBusConnectionInterface>
@@ -33,10 +32,13 @@ QByteArray extension(int major)
 // GNOME Shell's major version: 43 in "GNOME Shell 43.9".
 int gnomeVersion()
 {
-    QProcess shell;
-    shell.start(QStringLiteral("gnome-shell"), { QStringLiteral("--version") });
-    shell.waitForFinished(10000);
-    return shell.readAllStandardOutput().trimmed().split(' ').value(2).split('.').value(0).toInt();
+    return run(words("gnome-shell --version"))
+        .trimmed()
+        .split(' ')
+        .value(2)
+        .split('.')
+        .value(0)
+        .toInt();
 }
 
 const QByteArray extensionId = "numeri-tests@numeri.org";
@@ -72,12 +74,6 @@ Desktop::~Desktop()
     if (QTest::currentTestFailed())
         qWarning("the desktop said: %s",
             contentOf(m_dir.filePath(QStringLiteral("compositor.log"))).right(3000).constData());
-    // The compositor first, so that nothing of its session outlives the bus.
-    for (QProcess *p : { &m_keyboard, &m_compositor, &m_bus }) {
-        p->terminate();
-        if (!p->waitForFinished(5000))
-            p->kill();
-    }
 }
 
 bool Desktop::start()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "soundserver.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QProcess>
@@ -58,7 +60,9 @@ private:
     QProcessEnvironment m_env;
     QSize m_second;
     QStringList m_as;
-    QProcess m_bus, m_compositor, m_keyboard;
+    // Ended in the reverse order: the compositor before the bus, so that nothing of its session
+    // outlives the bus.
+    Ended m_bus, m_compositor, m_keyboard;
     QDBusConnection m_connection { QString() };
     int m_fired = 0;
 };
