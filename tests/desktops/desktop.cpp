@@ -32,13 +32,8 @@ QByteArray extension(int major)
 // GNOME Shell's major version: 43 in "GNOME Shell 43.9".
 int gnomeVersion()
 {
-    return run(words("gnome-shell --version"))
-        .trimmed()
-        .split(' ')
-        .value(2)
-        .split('.')
-        .value(0)
-        .toInt();
+    const QByteArray line = run(words("gnome-shell --version")).trimmed();
+    return line.split(' ').value(2).split('.').value(0).toInt();
 }
 
 const QByteArray extensionId = "numeri-tests@numeri.org";
