@@ -87,17 +87,26 @@ public:
             qWarning("numeri said: %s", said().constData());
     }
     const QByteArray &said() { return m_said += readAllStandardError(); }
+    // Started afresh, as it was, once this run has ended.
+    void restart()
+    {
+        kill();
+        waitForFinished();
+        m_said.clear();
+        start();
+    }
     // Whether it says WORDS on standard error within 10 s.
     bool says(const char *words)
     {
         return QTest::qWaitFor([&] { return said().contains(words); }, 10000);
     }
-    // Whether it ends within 10 s, with status 0.
+    // Whether it ends within 10 s, or has ended, with status 0.
     bool endsWell(bool asked = true)
     {
         if (asked)
             terminate();
-        return waitForFinished(10000) && exitStatus() == NormalExit && exitCode() == 0;
+        return (state() == NotRunning || waitForFinished(10000)) && exitStatus() == NormalExit
+            && exitCode() == 0;
     }
 
 private:

@@ -1,7 +1,7 @@
 // The locked full screen as large as the screen allows: the installed program on X servers of
 // several sizes and on sway with its output scaled by 2, read from the screen as a child sees it;
-// and on sway, whose key for leaving a program is bound to leave a mark, the desktop's keys kept
-// from the lesson for as long as sway lets it.
+// and on sway, the desktop's keys given back once sway takes them.
+#include "desktops/desktop.h"
 #include "lesson/sound.h"
 #include "screenshot.h"
 #include "shell/form1.h"
@@ -10,9 +10,7 @@
 #include "xscreen.h"
 
 #include <QDebug>
-#include <QDir>
 #include <cmath>
-#include <unistd.h>
 
 using namespace testkit;
 
@@ -65,15 +63,6 @@ template<typename Look> auto steady(const Look &look)
     return last;
 }
 
-// The system's environment with each of CHANGES, "NAME=value", set, and each bare NAME taken out.
-QProcessEnvironment environment(const QStringList &changes)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &c : changes)
-        c.contains(u'=') ? env.insert(c.section(u'=', 0, 0), c.section(u'=', 1)) : env.remove(c);
-    return env;
-}
-
 // The form and its warning box at 1x, as the locked lesson draws them in its own window here: the
 // form's height is the menu bar's too, which is Qt's and its style's, and Qt 6.8's is taller
 // than 6.4's.
@@ -95,7 +84,7 @@ AtOneX drawnAtOneX()
     return { form.size(), press(QStringLiteral("a")).value(0).place.size() };
 }
 
-Seen onX(QSize size, bool locked, const QString &home)
+Seen onX(QSize size, bool locked)
 {
     Ended server;
     const QByteArray display = startX(server,
@@ -103,10 +92,14 @@ Seen onX(QSize size, bool locked, const QString &home)
             << QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()));
     if (display.isEmpty())
         return {};
-    const QProcessEnvironment env
-        = environment(words("SDL_AUDIODRIVER=dummy XDG_CONFIG_HOME XDG_DATA_HOME QT_QPA_PLATFORM "
-                            "WAYLAND_DISPLAY")
-            << QString::fromLatin1("DISPLAY=" + display) << QStringLiteral("HOME=") + home);
+    // A home of its own, for the settings and the family's pictures.
+    const QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "QT_QPA_PLATFORM" })
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     Numeri lesson(env, locked ? words("--schermo-intero") : QStringList());
     if (locked)
         lesson.says("bloccati");
@@ -129,77 +122,33 @@ Seen onX(QSize size, bool locked, const QString &home)
 
 // What the lesson locked on sway showed, into SEEN; then the desktop's key, kept from it until
 // sway takes the keys back, which the lesson says. The test fails in here where that is wrong.
-void onSway(QSize size, const QString &home, Seen &seen)
+void onSway(QSize size, Seen &seen)
 {
-    // sway runs as an unprivileged user alone: as root the test is that of the user nobody.
-    const QString folder = home + u"/sway", runtime = folder + u"/run";
-    QVERIFY(QDir().mkpath(runtime)
-        && QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QStringList as;
-    if (::geteuid() == 0) {
-        as = words("setpriv --reuid=nobody --regid=nogroup --clear-groups");
-        for (const QString &f : { home, folder, runtime })
-            QVERIFY(::chown(QFile::encodeName(f).constData(), 65534, 65534) == 0);
-    }
     // Two outputs, the lesson moved to the second, scaled by 2: the factor is then that screen's,
     // in its logical pixels, not that of the first, nor of Qt's first screen.
-    const QString mark = folder + u"/mark-super-e";
-    QVERIFY(write(folder + u"/config",
-        "output HEADLESS-1 mode 1280x800 position 0 0\noutput HEADLESS-2 mode "
-            + QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height())
-            + " scale 2 position 1280 0\nbindsym Mod4+e exec touch " + QFile::encodeName(mark)
-            + '\n'));
-    QProcessEnvironment env = environment(
-        words("WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=2 WLR_LIBINPUT_NO_DEVICES=1 "
-              "WLR_RENDERER=pixman QT_QPA_PLATFORM=wayland SDL_AUDIODRIVER=dummy XDG_CONFIG_HOME "
-              "XDG_DATA_HOME DISPLAY")
-        << QStringLiteral("XDG_RUNTIME_DIR=") + runtime << QStringLiteral("HOME=") + folder);
-    // Full stacks, for the sanitizer build's leak check to tell Qt's Wayland libraries by name.
-    if (env.contains(QStringLiteral("ASAN_OPTIONS")))
-        env.insert(QStringLiteral("ASAN_OPTIONS"),
-            env.value(QStringLiteral("ASAN_OPTIONS")) + u":fast_unwind_on_malloc=0");
-    const auto start = [&](QProcess &p, QStringList command) {
-        p.setProcessEnvironment(env);
-        command = as + command;
-        p.start(command.takeFirst(), command);
-    };
-    Ended sway, keyboard;
-    start(sway, words("sway -c") << folder + u"/config");
-    QTRY_VERIFY(QFile::exists(runtime + u"/wayland-1"));
-    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-1"));
-    // sway gives the seat a virtual keyboard's keys only where one was there before the program.
-    start(keyboard, words("wtype -s 60000"));
-    QTest::qWait(300);
-    Numeri lesson(env, words("--schermo-intero"), as);
+    Desktop sway(Desktop::Sway, size);
+    QVERIFY(sway.start());
+    Numeri lesson(sway.env(), words("--schermo-intero"), sway.as());
     QVERIFY(lesson.says("tasti del desktop bloccati"));
     // A 7 on the first output; then moved, full screen, to the second, as sway does when told.
-    run(as + words("wtype 7"), env);
+    sway.command(QStringLiteral("wtype 7"));
     QTest::qWait(300);
-    const QString ipc = runtime + u'/'
-        + QDir(runtime).entryList({ QStringLiteral("sway-ipc.*") }, QDir::System).value(0);
-    const auto swaymsg = [&](const char *command) {
-        run(as + words("swaymsg -s") + QStringList { ipc } + words(command), env);
-    };
-    swaymsg("[app_id=org.numeri.numeri] move container to output HEADLESS-2; "
-            "[app_id=org.numeri.numeri] focus");
+    sway.command(QStringLiteral("swaymsg [app_id=org.numeri.numeri] move container to output "
+                                "HEADLESS-2; [app_id=org.numeri.numeri] focus"));
+    const QString file = sway.folder() + u"/screen.png";
     const auto grab = [&] {
-        run(as + words("grim -o HEADLESS-2") << folder + u"/screen.png", env);
-        return QImage(folder + u"/screen.png");
+        sway.command(u"grim -o HEADLESS-2 " + file);
+        return QImage(file);
     };
     seen = steady([&] { return measured(grab()); });
-    run(as + words("wtype a"), env);
+    sway.command(QStringLiteral("wtype a"));
     seen.box = steady([&] { return boxOn(grab(), seen.menuBar); });
-    // Super+e, with the warning open, is the lesson's, until sway takes its keys back.
-    const auto superE = [&] { run(as + words("wtype -M logo e -m logo"), env); };
-    superE();
-    QTest::qWait(700);
-    QVERIFY(!QFile::exists(mark));
-    swaymsg("seat - shortcuts_inhibitor deactivate");
+    sway.command(QStringLiteral("swaymsg seat - shortcuts_inhibitor deactivate"));
     QVERIFY(lesson.says("non blocca più i suoi tasti"));
     // And the parent's window will say so, from the settings.
-    QTRY_VERIFY(contentOf(folder + u"/.config/numeri/numeri.ini").contains("non blocca pi"));
-    superE();
-    QTRY_VERIFY(QFile::exists(mark));
+    QTRY_VERIFY(contentOf(sway.folder() + u"/config/numeri/numeri.ini").contains("non blocca pi"));
+    QVERIFY(sway.pressShortcut());
+    QVERIFY(QTest::qWaitFor([&] { return sway.shortcutFired(); }));
     QVERIFY(lesson.endsWell());
 }
 } // namespace
@@ -230,16 +179,16 @@ void TestFullScale::lesson_data()
 // or from another screen than the window's; the 1x card, or the 2x one, enlarged where a larger
 // file is there; the picture not drawn again as the factor changes; the pointer left small; the
 // warning box at 1x or off the form's middle; the plain window scaled too. On sway: the inhibitor
-// of its shortcuts never asked for; its loss not said, on standard error or to the parent.
+// of its shortcuts never asked for, or not let go; its loss not said, on standard error or to the
+// parent.
 void TestFullScale::lesson()
 {
     QFETCH(QSize, screen);
     QFETCH(bool, wayland);
     QFETCH(bool, locked);
-    const QTemporaryDir home;
-    Seen seen = wayland ? Seen() : onX(screen, locked, home.path());
+    Seen seen = wayland ? Seen() : onX(screen, locked);
     if (wayland)
-        onSway(screen, home.path(), seen);
+        onSway(screen, seen);
     if (QTest::currentTestFailed())
         return;
     const auto [form, atOneX] = drawnAtOneX();

@@ -24,7 +24,6 @@ public:
     void suona(const QString &, const QString &) override { }
 };
 const QString goodbye = QStringLiteral("A presto da Zorvalde e Trucchelo");
-const QString warning = QStringLiteral("Fai attenzione, non hai premuto un numero");
 const QString title = QStringLiteral("^Ti insegno i numeri fino a 9$");
 const QStringList fullScreen = { QStringLiteral("--schermo-intero") };
 } // namespace
@@ -36,7 +35,6 @@ class TestLockdown : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void escapeHold_data();
     void escapeHold();
     void x11_data();
     void x11();
@@ -87,22 +85,12 @@ void TestLockdown::init()
     }
 }
 
-void TestLockdown::escapeHold_data()
-{
-    QTest::addColumn<int>("heldMs");
-    QTest::addColumn<bool>("leaves");
-    // Let go in time for its release to be told from a repeat's before the three seconds are up.
-    QTest::newRow("held 2.6 s") << 2600 << false;
-    QTest::newRow("held 3 s") << 3300 << true;
-}
-
-// Faults: the hold shortened, so that a child's longer press leaves; a repeat taken for a release;
-// a held key's repeats closing the goodbye box before the parent has read it; a second shown
-// before it has begun (the count rounded down).
+// Faults: a second shown before it has begun (the count rounded down), or late; a held key's
+// repeats closing the goodbye box before the parent has read it. How long the hold is, and a
+// repeat not taken for a release, are x11's, with X's own repeats.
 void TestLockdown::escapeHold()
 {
-    QFETCH(int, heldMs);
-    QFETCH(bool, leaves);
+    const int heldMs = 3300;
     NoSound sound;
     auto *form = new Form1(sound, QStringLiteral(NUMERI_BUILD_DIR));
     lock::FullScreen screen(form);
@@ -153,18 +141,14 @@ void TestLockdown::escapeHold()
         key(QEvent::KeyPress, false);
         hand.start(40);
     });
-    QCOMPARE(program.exec(), leaves ? 0 : 99);
+    QCOMPARE(program.exec(), 0);
     QVERIFY2(closer, "the program ended while Esc was still held");
     QCOMPARE(closer->boxes().size(), 1);
-    QCOMPARE(closer->boxes()[0].title, leaves ? goodbye : warning);
-    QCOMPARE(boxWhenLetGo, leaves ? goodbye : QString());
+    QCOMPARE(boxWhenLetGo, goodbye);
     const QString caption = QStringLiteral("Per uscire tieni premuto il tasto esc");
-    QCOMPARE(captions.value(0), QString(caption + u": ancora 3 secondi"));
-    if (leaves)
-        QCOMPARE(captions.mid(1, 3),
-            QStringList(
-                { caption + u": ancora 2 secondi", caption + u": ancora 1 secondo", caption }));
-    QCOMPARE(form->menuBar()->actions().value(0)->text(), caption);
+    QCOMPARE(captions.mid(0, 4),
+        QStringList({ caption + u": ancora 3 secondi", caption + u": ancora 2 secondi",
+            caption + u": ancora 1 secondo", caption }));
     // Each later caption a whole second after the last: never sooner, and late by at most a
     // few of the hand's looks, however busy the machine.
     for (qsizetype i = 1; i < std::min<qsizetype>(shownAt.size(), 4); ++i)
@@ -181,9 +165,9 @@ void TestLockdown::x11_data()
 
 // Faults: the grab's result ignored, or a refused grab not asked for again; the grab let go while
 // a box is open, or not taken back after it; a box a window of its own, or losing its keys under
-// the grab; Esc's hold shortened to a tap, or not begun in the box a tap opened; a second locked
-// start shown on top of the first, whose grab keeps the child's keys, or failing where it should
-// end with status 0.
+// the grab; Esc's hold shortened, so that a child's longer press leaves, or a repeat taken for a
+// release, or the hold not begun in the box a tap opened; a second locked start shown on top of
+// the first, whose grab keeps the child's keys, or failing where it should end with status 0.
 void TestLockdown::x11()
 {
     QFETCH(bool, locked);
@@ -238,8 +222,12 @@ void TestLockdown::x11()
     QCOMPARE(program.state(), QProcess::Running);
     // Alt+space was a space for the box's button: the box has gone, and the keys are the lesson's.
     QVERIFY(other.lockedOut());
-    // Tapped, Esc is a key; held in the warning that opened, it leaves.
-    keys(QStringLiteral("key Escape"));
+    // Held for less than its 3 s, Esc is a key, whose warning Enter closes; tapped, it opens one
+    // again, and held in that warning, it leaves. Let go in time for its release to be told from a
+    // repeat's before the three seconds are up.
+    keys(QStringLiteral("keydown Escape sleep 2.6 keyup Escape"));
+    QTRY_VERIFY(other.boxInMiddle());
+    keys(QStringLiteral("key Return sleep 0.5 key Escape"));
     QTRY_VERIFY(other.boxInMiddle());
     QCOMPARE(program.state(), QProcess::Running);
     keys(QStringLiteral("keydown Escape sleep 3.5"));
@@ -247,7 +235,6 @@ void TestLockdown::x11()
     QCOMPARE(other.shownTopLevels(), before);
     keys(QStringLiteral("keyup Escape sleep 0.2 key Return"));
     QVERIFY(program.endsWell(false));
-    QCOMPARE(marks(), QStringList());
 }
 
 void TestLockdown::otherWindow_data()

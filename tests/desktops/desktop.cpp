@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTest>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace testkit {
@@ -31,18 +32,17 @@ QByteArray extension(int major)
 // GNOME Shell's major version: 43 in "GNOME Shell 43.9".
 int gnomeVersion()
 {
-    QProcess shell;
-    shell.start(QStringLiteral("gnome-shell"), { QStringLiteral("--version") });
-    shell.waitForFinished(10000);
-    return shell.readAllStandardOutput().trimmed().split(' ').value(2).split('.').value(0).toInt();
+    const QByteArray line = run(words("gnome-shell --version")).trimmed();
+    return line.split(' ').value(2).split('.').value(0).toInt();
 }
 
 const QByteArray extensionId = "numeri-tests@numeri.org";
 const QString kwinComponent = QStringLiteral("numeritests");
 } // namespace
 
-Desktop::Desktop(Kind kind)
+Desktop::Desktop(Kind kind, QSize second)
     : m_kind(kind)
+    , m_second(second)
 {
     const QString dir = m_dir.path();
     m_env = QProcessEnvironment::systemEnvironment();
@@ -58,6 +58,10 @@ Desktop::Desktop(Kind kind)
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), u"unix:path=" + dir + u"/session");
     // Settings in a file of the session's own, which the shell reads as it starts.
     m_env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
+    // Full stacks, for the sanitizer build's leak check to tell Qt's Wayland libraries by name.
+    if (m_env.contains(QStringLiteral("ASAN_OPTIONS")))
+        m_env.insert(QStringLiteral("ASAN_OPTIONS"),
+            m_env.value(QStringLiteral("ASAN_OPTIONS")) + u":fast_unwind_on_malloc=0");
 }
 
 Desktop::~Desktop()
@@ -65,12 +69,6 @@ Desktop::~Desktop()
     if (QTest::currentTestFailed())
         qWarning("the desktop said: %s",
             contentOf(m_dir.filePath(QStringLiteral("compositor.log"))).right(3000).constData());
-    // The compositor first, so that nothing of its session outlives the bus.
-    for (QProcess *p : { &m_compositor, &m_bus }) {
-        p->terminate();
-        if (!p->waitForFinished(5000))
-            p->kill();
-    }
 }
 
 bool Desktop::start()
@@ -82,16 +80,42 @@ bool Desktop::start()
         = contentOf(QStringLiteral(NUMERI_SOURCE_DIR "/packaging/" NUMERI_APP_ID ".desktop"));
     entry.replace("\nExec=numeri\n", "\nExec=" NUMERI_BUILD_DIR "/numeri\n");
     write(dir + u"/data/applications/" NUMERI_APP_ID ".desktop", entry);
-    // Services the bus starts take its environment: this session's folders, not the user's.
-    m_bus.setProcessEnvironment(m_env);
-    m_bus.setStandardErrorFile(m_dir.filePath(QStringLiteral("bus.log")));
-    m_bus.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--print-address"),
-            u"--address=" + m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")) });
-    if (!m_bus.waitForReadyRead(10000))
-        return false;
     QStringList command;
+    if (m_kind == Sway) {
+        if (::geteuid() == 0) {
+            m_as = QStringLiteral("setpriv --reuid=nobody --regid=nogroup --clear-groups")
+                       .split(u' ');
+            for (const char *sub : { "", "/run", "/home", "/config", "/data" })
+                if (::chown(QFile::encodeName(dir + QLatin1String(sub)).constData(), 65534, 65534))
+                    return false;
+        }
+        QByteArray config
+            = "output HEADLESS-1 mode 1280x800 position 0 0\nbindsym Mod4+e exec touch "
+            + QFile::encodeName(dir) + "/mark\n";
+        if (m_second.isValid())
+            config += "output HEADLESS-2 mode " + QByteArray::number(m_second.width()) + 'x'
+                + QByteArray::number(m_second.height()) + " scale 2 position 1280 0\n";
+        write(dir + u"/sway.config", config);
+        for (const auto &[name, value] : { std::pair { "WLR_BACKENDS", "headless" },
+                 { "WLR_LIBINPUT_NO_DEVICES", "1" }, { "WLR_RENDERER", "pixman" } })
+            m_env.insert(QLatin1String(name), QLatin1String(value));
+        m_env.insert(
+            QStringLiteral("WLR_HEADLESS_OUTPUTS"), QString::number(m_second.isValid() ? 2 : 1));
+        m_env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        m_env.insert(QStringLiteral("SWAYSOCK"), dir + u"/run/ipc");
+        command = m_as
+            + QStringList { QStringLiteral("sway"), QStringLiteral("-c"), dir + u"/sway.config" };
+    } else {
+        // Services the bus starts take its environment: this session's folders, not the user's.
+        m_bus.setProcessEnvironment(m_env);
+        m_bus.setStandardErrorFile(m_dir.filePath(QStringLiteral("bus.log")));
+        m_bus.start(QStringLiteral("dbus-daemon"),
+            { QStringLiteral("--session"), QStringLiteral("--nofork"),
+                QStringLiteral("--print-address"),
+                u"--address=" + m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")) });
+        if (!m_bus.waitForReadyRead(10000))
+            return false;
+    }
     if (m_kind == Gnome) {
         m_env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
             m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")));
@@ -110,7 +134,7 @@ bool Desktop::start()
         command = QStringLiteral("gnome-shell --headless --wayland --no-x11 --virtual-monitor "
                                  "1920x1080 --wayland-display wayland-numeri")
                       .split(u' ');
-    } else {
+    } else if (m_kind == Kwin) {
         // Debian gives kwin_wayland a file capability, which a container refuses to run; a copy
         // runs without it, and KWin knows itself by a name that ends in kwin_wayland.
         const QString copy = dir + u"/kwin_wayland";
@@ -125,8 +149,10 @@ bool Desktop::start()
     m_compositor.setStandardOutputFile(dir + u"/compositor.log");
     m_compositor.setStandardErrorFile(dir + u"/compositor.log");
     m_compositor.start(command.takeFirst(), command);
-    // The session's programs, from here on; KWin, a Qt program too, picks its own platform.
-    m_env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-numeri"));
+    // The session's programs, from here on; KWin, a Qt program too, picks its own platform. sway
+    // takes the first free name.
+    m_env.insert(QStringLiteral("WAYLAND_DISPLAY"),
+        m_kind == Sway ? QStringLiteral("wayland-1") : QStringLiteral("wayland-numeri"));
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     m_env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     m_env.remove(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"));
@@ -161,12 +187,23 @@ bool Desktop::waitReady()
             QStringLiteral("org.kde.kglobalaccel.Component"),
             QStringLiteral("globalShortcutPressed"), this, SLOT(fired())))
         return false;
+    // sway gives the seat a virtual keyboard's keys only where one was there before the program:
+    // one held from the start, once sway takes it.
+    const auto swayUp = [this] {
+        if (m_keyboard.state() == QProcess::NotRunning) {
+            QStringList holder = m_as + QStringLiteral("wtype -s 600000").split(u' ');
+            m_keyboard.setProcessEnvironment(m_env);
+            m_keyboard.start(holder.takeFirst(), holder);
+        }
+        return command(QStringLiteral("swaymsg -t get_inputs")).contains("virtual_keyboard");
+    };
     const QDeadlineTimer deadline(30000);
     while (!deadline.hasExpired() && m_compositor.state() == QProcess::Running) {
         // Asked only once KWin has it: the bus would start a kglobalaccel of its own.
         if (m_kind == Gnome ? eval(QStringLiteral("Main.layoutManager._startingUp")) == u"false"
-                            : m_connection.interface()->isServiceRegistered(
-                                  QStringLiteral("org.kde.kglobalaccel"))
+                : m_kind == Sway ? swayUp()
+                                 : m_connection.interface()->isServiceRegistered(
+                                       QStringLiteral("org.kde.kglobalaccel"))
                     && bound())
             return true;
         QTest::qWait(50);
@@ -184,9 +221,28 @@ QString Desktop::eval(const QString &script)
     return reply.value(0).toBool() ? reply.value(1).toString() : QString();
 }
 
+QByteArray Desktop::command(const QString &line) const
+{
+    return run(m_as + line.split(u' '), m_env);
+}
+
 bool Desktop::keys(const QString &steps)
 {
     const QStringList words = steps.split(u' ', Qt::SkipEmptyParts);
+    if (m_kind == Sway) {
+        // wtype's steps, and its names of the keys the tests press.
+        const QHash<QString, QString> wtype { { QStringLiteral("d"), QStringLiteral("-P") },
+            { QStringLiteral("u"), QStringLiteral("-p") },
+            { QStringLiteral("s"), QStringLiteral("-s") },
+            { QStringLiteral("1"), QStringLiteral("Escape") },
+            { QStringLiteral("28"), QStringLiteral("Return") },
+            { QStringLiteral("32"), QStringLiteral("d") } };
+        QString line = QStringLiteral("wtype");
+        for (const QString &word : words)
+            line += u' ' + wtype.value(word, word);
+        command(line);
+        return m_compositor.state() == QProcess::Running;
+    }
     if (m_kind == Kwin) {
         QProcess client;
         client.setProcessEnvironment(m_env);
@@ -224,7 +280,11 @@ bool Desktop::keys(const QString &steps)
 bool Desktop::pressShortcut()
 {
     // Super alone opens GNOME's overview as it is let go; KWin's shortcut is the tests' own, its
-    // keys held together as a finger's tap.
+    // keys held together as a finger's tap; sway's, Super held as a modifier.
+    if (m_kind == Sway) {
+        command(QStringLiteral("wtype -M logo e -m logo"));
+        return m_compositor.state() == QProcess::Running;
+    }
     return keys(m_kind == Gnome ? QStringLiteral("d 125 s 60 u 125")
                                 : QStringLiteral("d 125 d 67 s 30 u 67 u 125"));
 }
@@ -232,6 +292,8 @@ bool Desktop::pressShortcut()
 bool Desktop::shortcutFired()
 {
     QTest::qWait(0);
+    if (m_kind == Sway)
+        return QFile::remove(m_dir.filePath(QStringLiteral("mark")));
     if (m_kind == Gnome)
         return eval(QStringLiteral("const n = global.numeriShown; global.numeriShown = 0; n"))
                    .toInt()
