@@ -88,8 +88,8 @@ QString TestLesson::wrongAfter(const QString &text, const QList<testkit::SeenBox
 }
 
 // Faults: the program's words in English; a window that can be resized; the key catcher drawn, its
-// text cursor blinking on the black; Text1's text or the program's memory growing without bound
-// while a child keeps typing.
+// text cursor blinking on the black; Text1's text growing without bound while a child keeps typing.
+// (The program's memory after a thousand digits: the benchmark's, as no test times or weighs.)
 void TestLesson::asDesigned()
 {
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Annulla"));
@@ -98,16 +98,11 @@ void TestLesson::asDesigned()
     for (int y = 0; y < shot.height(); ++y)
         for (int x = 0; x < shot.width(); ++x)
             QCOMPARE(qGray(shot.pixel(x, y)), 0);
-    [[maybe_unused]] const qint64 before = testkit::residentKiB();
     for (int i = 0; i < 1500; ++i) {
         QTest::sendKeyEvent(QTest::Click, catcher(), Qt::Key_unknown, QString::number(i % 10), {});
         QCoreApplication::processEvents();
     }
     QCOMPARE(catcher()->text().size(), 1000);
-#ifndef __SANITIZE_ADDRESS__ // whose quarantine holds freed memory back on purpose
-    QVERIFY2(testkit::residentKiB() - before < 16 * 1024,
-        qPrintable(QString::number(testkit::residentKiB() - before)));
-#endif
 }
 
 // Faults: a digit shows or plays another's file, or none; a look-alike taken for a digit; a
