@@ -87,14 +87,6 @@ public:
             qWarning("numeri said: %s", said().constData());
     }
     const QByteArray &said() { return m_said += readAllStandardError(); }
-    // Started afresh, as it was, once this run has ended.
-    void restart()
-    {
-        kill();
-        waitForFinished();
-        m_said.clear();
-        start();
-    }
     // Whether it says WORDS on standard error within 10 s.
     bool says(const char *words)
     {

@@ -54,6 +54,9 @@ private Q_SLOTS:
 
 private:
     bool waitReady();
+    // Starts COMMAND in the session, as its user; what it says on standard error is kept in the
+    // session's log, which a failed test shows.
+    void launch(QProcess &process, QStringList command) const;
 
     Kind m_kind;
     QTemporaryDir m_dir;
