@@ -40,29 +40,6 @@ const QByteArray extensionId = "numeri-tests@numeri.org";
 const QString kwinComponent = QStringLiteral("numeritests");
 } // namespace
 
-Desktop::Desktop(Kind kind, QSize second)
-    : m_kind(kind)
-    , m_second(second)
-{
-    const QString dir = m_dir.path();
-    m_env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
-             "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "XDG_DATA_DIRS", "QT_QPA_PLATFORM" })
-        m_env.remove(QString::fromLatin1(name));
-    for (const auto &[name, sub] : { std::pair { "XDG_RUNTIME_DIR", "run" }, { "HOME", "home" },
-             { "XDG_CONFIG_HOME", "config" }, { "XDG_DATA_HOME", "data" } }) {
-        QDir().mkpath(dir + u'/' + QLatin1String(sub));
-        m_env.insert(QLatin1String(name), dir + u'/' + QLatin1String(sub));
-    }
-    ::chmod(QFile::encodeName(dir + u"/run").constData(), 0700);
-    // Settings in a file of the session's own, which the shell reads as it starts.
-    m_env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
-    // Full stacks, for the sanitizer build's leak check to tell Qt's Wayland libraries by name.
-    if (m_env.contains(QStringLiteral("ASAN_OPTIONS")))
-        m_env.insert(QStringLiteral("ASAN_OPTIONS"),
-            m_env.value(QStringLiteral("ASAN_OPTIONS")) + u":fast_unwind_on_malloc=0");
-}
-
 Desktop::~Desktop()
 {
     if (QTest::currentTestFailed())
@@ -81,6 +58,22 @@ void Desktop::launch(QProcess &process, QStringList command) const
 bool Desktop::start()
 {
     const QString dir = m_dir.path();
+    m_env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+             "XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "XDG_DATA_DIRS", "QT_QPA_PLATFORM" })
+        m_env.remove(QString::fromLatin1(name));
+    for (const auto &[name, sub] : { std::pair { "XDG_RUNTIME_DIR", "run" }, { "HOME", "home" },
+             { "XDG_CONFIG_HOME", "config" }, { "XDG_DATA_HOME", "data" } }) {
+        QDir().mkpath(dir + u'/' + QLatin1String(sub));
+        m_env.insert(QLatin1String(name), dir + u'/' + QLatin1String(sub));
+    }
+    ::chmod(QFile::encodeName(dir + u"/run").constData(), 0700);
+    // Settings in a file of the session's own, which the shell reads as it starts.
+    m_env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
+    // Full stacks, for the sanitizer build's leak check to tell Qt's Wayland libraries by name.
+    if (m_env.contains(QStringLiteral("ASAN_OPTIONS")))
+        m_env.insert(QStringLiteral("ASAN_OPTIONS"),
+            m_env.value(QStringLiteral("ASAN_OPTIONS")) + u":fast_unwind_on_malloc=0");
     // GNOME keeps its answer under the desktop file's name, found where it can be run, and reads
     // the desktop files as it starts.
     QByteArray entry
