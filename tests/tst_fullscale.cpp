@@ -64,11 +64,7 @@ template<typename Look> auto steady(const Look &look)
 // The form and its warning box at 1x, as the locked lesson draws them in its own window here: the
 // form's height is the menu bar's too, which is Qt's and its style's, and Qt 6.8's is taller
 // than 6.4's.
-struct AtOneX
-{
-    QSize form, box;
-};
-AtOneX drawnAtOneX()
+std::pair<QSize, QSize> drawnAtOneX()
 {
     LessonWindow window;
     window.form()->holdEscapeToLeave();
