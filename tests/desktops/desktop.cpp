@@ -29,13 +29,6 @@ QByteArray extension(int major)
            "function disable() {}\n";
 }
 
-// GNOME Shell's major version: 43 in "GNOME Shell 43.9".
-int gnomeVersion()
-{
-    const QByteArray line = run(words("gnome-shell --version")).trimmed();
-    return line.split(' ').value(2).split('.').value(0).toInt();
-}
-
 const QByteArray extensionId = "numeri-tests@numeri.org";
 const QString kwinComponent = QStringLiteral("numeritests");
 } // namespace
@@ -118,7 +111,9 @@ bool Desktop::start()
         m_env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
             m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")));
         const QString ext = dir + u"/data/gnome-shell/extensions/" + QLatin1String(extensionId);
-        const int major = gnomeVersion();
+        // GNOME Shell's major version: 43 in "GNOME Shell 43.9".
+        const QByteArray line = run(words("gnome-shell --version")).trimmed();
+        const int major = line.split(' ').value(2).split('.').value(0).toInt();
         write(ext + u"/extension.js", extension(major));
         write(ext + u"/metadata.json",
             "{\"uuid\": \"" + extensionId
