@@ -1,6 +1,8 @@
 #pragma once
 // What the end-to-end test drives besides the program: commands, and a sound server of its own.
 
+#include "testkit.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -29,17 +31,12 @@ inline QByteArray run(
 }
 
 // The window whose title matches TITLE (a regular expression) once it shows; 0 where none does
-// within 15 s, as a start-up on a machine with other work may take a few seconds.
+// within run()'s minute, as a start-up on a machine with other work may take a few seconds.
 inline unsigned long windowShows(
     const QString &title, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
-    for (int i = 0; i < 300; ++i) {
-        const QByteArray found = run(words("xdotool search --onlyvisible --name") << title, env);
-        if (!found.isEmpty())
-            return found.split('\n').constFirst().toULong();
-        QTest::qWait(50);
-    }
-    return 0;
+    const QByteArray found = run(words("xdotool search --sync --onlyvisible --name") << title, env);
+    return found.split('\n').constFirst().toULong();
 }
 
 // openbox on DISPLAY, once it has marked the root as its own.
@@ -87,14 +84,6 @@ public:
             qWarning("numeri said: %s", said().constData());
     }
     const QByteArray &said() { return m_said += readAllStandardError(); }
-    // Started afresh, as it was, once this run has ended.
-    void restart()
-    {
-        kill();
-        waitForFinished();
-        m_said.clear();
-        start();
-    }
     // Whether it says WORDS on standard error within 10 s.
     bool says(const char *words)
     {
@@ -132,20 +121,20 @@ public:
     const QProcessEnvironment &env() const { return m_env; }
     bool start()
     {
-        QFile config(m_dir.filePath(QStringLiteral("server.pa")));
-        if (!config.open(QIODevice::WriteOnly))
+        const QString config = m_dir.filePath(QStringLiteral("server.pa"));
+        if (!write(config,
+                "load-module module-null-sink sink_name=ear rate=22050 channels=1\n"
+                "load-module module-native-protocol-unix auth-anonymous=1 socket="
+                    + m_env.value(QStringLiteral("PULSE_SERVER")).mid(5).toUtf8()
+                    // The microphone hears what plays, as a source of its own: SDL 3 takes no
+                    // monitor for a microphone, and a real one is none.
+                    + "\nload-module module-remap-source source_name=microphone "
+                      "master=ear.monitor\n"
+                      "set-default-sink ear\nset-default-source microphone\n"))
             return false;
-        config.write("load-module module-null-sink sink_name=ear rate=22050 channels=1\n"
-                     "load-module module-native-protocol-unix auth-anonymous=1 socket="
-            + m_env.value(QStringLiteral("PULSE_SERVER")).mid(5).toUtf8()
-            // The microphone hears what plays, as a source of its own: SDL 3 takes no monitor
-            // for a microphone, and a real one is none.
-            + "\nload-module module-remap-source source_name=microphone master=ear.monitor\n"
-              "set-default-sink ear\nset-default-source microphone\n");
-        config.close();
         QFile::remove(m_dir.filePath(QStringLiteral("native")));
         m_daemon.start(QStringLiteral("pulseaudio"),
-            { QStringLiteral("-nF"), config.fileName(), QStringLiteral("--exit-idle-time=-1"),
+            { QStringLiteral("-nF"), config, QStringLiteral("--exit-idle-time=-1"),
                 QStringLiteral("--daemonize=no"), QStringLiteral("--use-pid-file=no") });
         for (int i = 0; i < 200 && !run(words("pactl info"), m_env).contains("ear"); ++i)
             QTest::qWait(50);

@@ -29,20 +29,26 @@ QByteArray extension(int major)
            "function disable() {}\n";
 }
 
-// GNOME Shell's major version: 43 in "GNOME Shell 43.9".
-int gnomeVersion()
-{
-    const QByteArray line = run(words("gnome-shell --version")).trimmed();
-    return line.split(' ').value(2).split('.').value(0).toInt();
-}
-
 const QByteArray extensionId = "numeri-tests@numeri.org";
 const QString kwinComponent = QStringLiteral("numeritests");
 } // namespace
 
-Desktop::Desktop(Kind kind, QSize second)
-    : m_kind(kind)
-    , m_second(second)
+Desktop::~Desktop()
+{
+    if (QTest::currentTestFailed())
+        qWarning("the desktop said: %s",
+            contentOf(m_dir.filePath(QStringLiteral("session.log"))).right(3000).constData());
+}
+
+void Desktop::launch(QProcess &process, QStringList command) const
+{
+    command = m_as + command;
+    process.setProcessEnvironment(m_env);
+    process.setStandardErrorFile(m_dir.filePath(QStringLiteral("session.log")), QIODevice::Append);
+    process.start(command.takeFirst(), command);
+}
+
+bool Desktop::start()
 {
     const QString dir = m_dir.path();
     m_env = QProcessEnvironment::systemEnvironment();
@@ -55,25 +61,12 @@ Desktop::Desktop(Kind kind, QSize second)
         m_env.insert(QLatin1String(name), dir + u'/' + QLatin1String(sub));
     }
     ::chmod(QFile::encodeName(dir + u"/run").constData(), 0700);
-    m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), u"unix:path=" + dir + u"/session");
     // Settings in a file of the session's own, which the shell reads as it starts.
     m_env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
     // Full stacks, for the sanitizer build's leak check to tell Qt's Wayland libraries by name.
     if (m_env.contains(QStringLiteral("ASAN_OPTIONS")))
         m_env.insert(QStringLiteral("ASAN_OPTIONS"),
             m_env.value(QStringLiteral("ASAN_OPTIONS")) + u":fast_unwind_on_malloc=0");
-}
-
-Desktop::~Desktop()
-{
-    if (QTest::currentTestFailed())
-        qWarning("the desktop said: %s",
-            contentOf(m_dir.filePath(QStringLiteral("compositor.log"))).right(3000).constData());
-}
-
-bool Desktop::start()
-{
-    const QString dir = m_dir.path();
     // GNOME keeps its answer under the desktop file's name, found where it can be run, and reads
     // the desktop files as it starts.
     QByteArray entry
@@ -101,18 +94,16 @@ bool Desktop::start()
             m_env.insert(QLatin1String(name), QLatin1String(value));
         m_env.insert(
             QStringLiteral("WLR_HEADLESS_OUTPUTS"), QString::number(m_second.isValid() ? 2 : 1));
-        m_env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         m_env.insert(QStringLiteral("SWAYSOCK"), dir + u"/run/ipc");
-        command = m_as
-            + QStringList { QStringLiteral("sway"), QStringLiteral("-c"), dir + u"/sway.config" };
+        command
+            = QStringList { QStringLiteral("sway"), QStringLiteral("-c"), dir + u"/sway.config" };
     } else {
         // Services the bus starts take its environment: this session's folders, not the user's.
-        m_bus.setProcessEnvironment(m_env);
-        m_bus.setStandardErrorFile(m_dir.filePath(QStringLiteral("bus.log")));
-        m_bus.start(QStringLiteral("dbus-daemon"),
-            { QStringLiteral("--session"), QStringLiteral("--nofork"),
-                QStringLiteral("--print-address"),
-                u"--address=" + m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")) });
+        const QString bus = u"unix:path=" + dir + u"/session";
+        m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
+        launch(m_bus,
+            QStringLiteral("dbus-daemon --session --nofork --print-address").split(u' ')
+                << u"--address=" + bus);
         if (!m_bus.waitForReadyRead(10000))
             return false;
     }
@@ -120,7 +111,9 @@ bool Desktop::start()
         m_env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
             m_env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")));
         const QString ext = dir + u"/data/gnome-shell/extensions/" + QLatin1String(extensionId);
-        const int major = gnomeVersion();
+        // GNOME Shell's major version: 43 in "GNOME Shell 43.9".
+        const QByteArray line = run(words("gnome-shell --version")).trimmed();
+        const int major = line.split(' ').value(2).split('.').value(0).toInt();
         write(ext + u"/extension.js", extension(major));
         write(ext + u"/metadata.json",
             "{\"uuid\": \"" + extensionId
@@ -145,17 +138,13 @@ bool Desktop::start()
             + QStringLiteral("--virtual --width 1920 --height 1080 --socket wayland-numeri")
                   .split(u' ');
     }
-    m_compositor.setProcessEnvironment(m_env);
-    m_compositor.setStandardOutputFile(dir + u"/compositor.log");
-    m_compositor.setStandardErrorFile(dir + u"/compositor.log");
-    m_compositor.start(command.takeFirst(), command);
+    launch(m_compositor, command);
     // The session's programs, from here on; KWin, a Qt program too, picks its own platform. sway
     // takes the first free name.
     m_env.insert(QStringLiteral("WAYLAND_DISPLAY"),
         m_kind == Sway ? QStringLiteral("wayland-1") : QStringLiteral("wayland-numeri"));
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     m_env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
-    m_env.remove(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"));
     return m_compositor.waitForStarted() && waitReady();
 }
 
@@ -190,11 +179,8 @@ bool Desktop::waitReady()
     // sway gives the seat a virtual keyboard's keys only where one was there before the program:
     // one held from the start, once sway takes it.
     const auto swayUp = [this] {
-        if (m_keyboard.state() == QProcess::NotRunning) {
-            QStringList holder = m_as + QStringLiteral("wtype -s 600000").split(u' ');
-            m_keyboard.setProcessEnvironment(m_env);
-            m_keyboard.start(holder.takeFirst(), holder);
-        }
+        if (m_keyboard.state() == QProcess::NotRunning)
+            launch(m_keyboard, QStringLiteral("wtype -s 600000").split(u' '));
         return command(QStringLiteral("swaymsg -t get_inputs")).contains("virtual_keyboard");
     };
     const QDeadlineTimer deadline(30000);
@@ -245,9 +231,7 @@ bool Desktop::keys(const QString &steps)
     }
     if (m_kind == Kwin) {
         QProcess client;
-        client.setProcessEnvironment(m_env);
-        client.setProcessChannelMode(QProcess::ForwardedChannels);
-        client.start(QStringLiteral(NUMERI_KWIN_KEYS), words);
+        launch(client, QStringList { QStringLiteral(NUMERI_KWIN_KEYS) } + words);
         return client.waitForFinished(30000) && client.exitCode() == 0;
     }
     // A virtual keyboard of the shell's own, made once (Clutter counts its keys held down), and

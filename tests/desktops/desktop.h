@@ -21,7 +21,10 @@ public:
     enum Kind { Gnome, Kwin, Sway };
 
     // SECOND, on sway: a second output of that size at scale 2, right of the first.
-    explicit Desktop(Kind kind, QSize second = {});
+    explicit Desktop(Kind kind, QSize second = {})
+        : m_kind(kind)
+        , m_second(second)
+    { }
     ~Desktop() override;
 
     // Starts it; false, with the reason in qWarning, where it did not come up.
@@ -54,6 +57,9 @@ private Q_SLOTS:
 
 private:
     bool waitReady();
+    // Starts COMMAND in the session, as its user; what it says on standard error is kept in the
+    // session's log, which a failed test shows.
+    void launch(QProcess &process, QStringList command) const;
 
     Kind m_kind;
     QTemporaryDir m_dir;
