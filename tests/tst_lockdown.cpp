@@ -1,7 +1,8 @@
-// The locked full screen: Esc held for less than its time and for it, in the window itself (the
-// parent's choice of it: tst_family); then the installed program on X11 as a child meets it,
-// under openbox, whose keys for leaving a program are bound to leave marks, with another
-// program's window, and on a bare X server that changes its size.
+// The locked full screen as the installed program on X11 meets a child (the parent's choice of it:
+// tst_family; Esc held in the window itself: tst_smallhands), under openbox, whose keys for
+// leaving a program are bound to leave marks, under i3, a tiling window manager that keeps a full
+// screen its own way, and with none, with another program's window; and on a bare X server that
+// changes its size.
 #include "soundserver.h"
 #include "testkit.h"
 #include "xscreen.h"

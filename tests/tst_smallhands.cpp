@@ -1,5 +1,6 @@
 // What a small child's hands, or a parent's slip, can do to the locked lesson in the window itself:
-// its boxes, Alt, a palm on the keyboard, stray clicks, and the parent's choice as written.
+// its boxes, Alt, Esc held, a palm on the keyboard, stray clicks, and the parent's choice as
+// written.
 #include "lock/settings.h"
 #include "testkit.h"
 
