@@ -147,9 +147,9 @@ QList<SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers)
     return closer.boxes();
 }
 
-void key(QEvent::Type type, Qt::Key code, const QString &text)
+void key(QEvent::Type type, Qt::Key code, const QString &text, bool repeat)
 {
-    QKeyEvent event(type, code, {}, text);
+    QKeyEvent event(type, code, {}, text, repeat);
     if (QWidget *target = QApplication::focusWidget())
         QApplication::sendEvent(target, &event);
 }

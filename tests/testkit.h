@@ -74,8 +74,9 @@ private:
 // gives the boxes that opened meanwhile.
 QList<SeenBox> press(const QString &text, Qt::KeyboardModifiers modifiers = {});
 
-// Sends a key as X would, TYPE a press or a release, to the widget that has the keyboard.
-void key(QEvent::Type type, Qt::Key code, const QString &text = {});
+// Sends a key as X would, TYPE a press or a release, to the widget that has the keyboard; REPEAT
+// where it is one of a held key's.
+void key(QEvent::Type type, Qt::Key code, const QString &text = {}, bool repeat = false);
 
 // A player that plays nothing, and notes each word asked of it as "file or standIn".
 class NotingSound : public lesson::Sound
