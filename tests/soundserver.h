@@ -39,17 +39,6 @@ inline unsigned long windowShows(
     return found.split('\n').constFirst().toULong();
 }
 
-// openbox on DISPLAY, once it has marked the root as its own.
-inline bool startOpenbox(QProcess &openbox, const QStringList &arguments = {})
-{
-    // The last openbox's mark on the root would say this one ready before it is.
-    run(words("xprop -root -remove _NET_SUPPORTING_WM_CHECK"));
-    openbox.start(QStringLiteral("openbox"), arguments);
-    return openbox.waitForStarted() && QTest::qWaitFor([] {
-        return run(words("xprop -root _NET_SUPPORTING_WM_CHECK")).contains("window id");
-    });
-}
-
 // A process ended with the test that started it, whatever happens: asked first, so that an X
 // server takes its socket away.
 class Ended : public QProcess
