@@ -49,13 +49,6 @@ void withRoom(unsigned long room, const std::function<void()> &work)
     ::setrlimit(RLIMIT_FSIZE, &was);
 }
 
-qint64 residentKiB()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLongLong() * 4
-                                           : 0;
-}
-
 QString builtMedia()
 {
     return QStringLiteral(NUMERI_MEDIA_DIR);

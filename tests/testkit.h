@@ -32,8 +32,6 @@ int mode(const QString &file);
 // write past it fails with EFBIG, SIGXFSZ ignored. It needs no root and no mount; nothing else in
 // this process writes a file meanwhile.
 void withRoom(unsigned long room, const std::function<void()> &work);
-// This process's resident memory.
-qint64 residentKiB();
 
 // A phone's photo of 3000 x 4000, upright red above and blue below, as a camera held upright
 // writes it: stored lying down, with EXIF's orientation 6 (turn 90 degrees clockwise to show).
