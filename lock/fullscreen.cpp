@@ -1,8 +1,11 @@
 #include "lock/fullscreen.h"
 
+#include "lock/native.h"
+#include "xdg-shell-client-protocol.h"
+
 #include <QCursor>
-#include <QGuiApplication>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -13,6 +16,7 @@
 #include <cmath>
 #include <qpa/qplatformscreen.h>
 #include <qpa/qplatformwindow.h>
+#include <wayland-client.h>
 
 namespace lock {
 
@@ -93,6 +97,27 @@ FullScreen::~FullScreen()
     // The screen goes back to what the desktop made it, for whatever outlives the lesson.
     if (m_followed)
         QHighDpiScaling::setScreenFactor(m_followed, 1);
+}
+
+void FullScreen::showWhereTheKeysAre()
+{
+    // Qt asks a Wayland compositor for the full screen on an output it names: its own first
+    // screen, for a window not yet on any. The compositor puts the window there even where its
+    // keyboard is on another output (sway 1.10 with two screens), and the child's keys then go to
+    // an empty workspace. Asked with no output, before the first frame, the compositor chooses
+    // the one it gives the keys to; its answer tells Qt that the window is full screen.
+    if (QGuiApplication::platformName() == u"wayland") {
+        show();
+        auto *toplevel
+            = static_cast<xdg_toplevel *>(nativeResource("xdg_toplevel", windowHandle()));
+        auto *display = static_cast<wl_display *>(nativeResource("wl_display"));
+        if (toplevel && display) {
+            xdg_toplevel_set_fullscreen(toplevel, nullptr);
+            wl_display_flush(display);
+            return;
+        }
+    }
+    showFullScreen();
 }
 
 void FullScreen::showEvent(QShowEvent *event)

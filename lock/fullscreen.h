@@ -21,6 +21,9 @@ public:
     explicit FullScreen(QWidget *form);
     ~FullScreen() override;
 
+    // Shows it full screen on the screen the desktop gives the keyboard to.
+    void showWhereTheKeysAre();
+
 Q_SIGNALS:
     // The form's scale has changed.
     void rescaled();

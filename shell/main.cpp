@@ -145,6 +145,6 @@ int main(int argc, char *argv[])
     QObject::connect(&keys, &lock::KeyboardLock::changed, &app, [](bool, const QString &why) {
         QThreadPool::globalInstance()->start([why] { lock::noteLock(why); });
     });
-    screen.showFullScreen();
+    screen.showWhereTheKeysAre();
     return end(sound, app.exitStatus(app.exec()));
 }
