@@ -104,6 +104,12 @@ void TestDesktops::lock()
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(lesson.said().contains("tasti del desktop bloccati"), 10000);
+    // Full screen where GNOME chose, asked with no output named.
+    if (kind == Desktop::Gnome)
+        QCOMPARE(desktop.eval(QStringLiteral("global.get_window_actors().filter(a => a.meta_window"
+                                             ".get_wm_class() == 'org.numeri.numeri' && "
+                                             "a.meta_window.is_fullscreen()).length")),
+            u"1");
     QCOMPARE(shortcutsFired(desktop), 0);
     // The letter D opens the warning box, Esc held for 3 s the goodbye box: each drawn in the
     // lesson's own window, which the lock covers, and Enter closes it (the goodbye, the lesson).

@@ -113,25 +113,30 @@ Seen onX(QSize size, bool locked)
 // sway takes the keys back, which the lesson says. The test fails in here where that is wrong.
 void onSway(QSize size, Seen &seen)
 {
-    // Two outputs, the lesson moved to the second, scaled by 2: the factor is then that screen's,
-    // in its logical pixels, not that of the first, nor of Qt's first screen.
+    // Two outputs, the keyboard on the second as the lesson starts: it opens there, where the keys
+    // are, not on Qt's first screen. Moved to the first and back, its factor is then the second's,
+    // scaled by 2, in its logical pixels, and its picture drawn again at each.
     Desktop sway(Desktop::Sway, size);
     QVERIFY(sway.start());
+    sway.command(QStringLiteral("swaymsg focus output HEADLESS-2"));
     Numeri lesson(sway.env(), words("--schermo-intero"), sway.as());
     QVERIFY(lesson.says("tasti del desktop bloccati"));
-    // A 7 on the first output; then moved, full screen, to the second, as sway does when told.
     sway.command(QStringLiteral("wtype 7"));
-    QTest::qWait(300);
-    sway.command(QStringLiteral("swaymsg [app_id=org.numeri.numeri] move container to output "
-                                "HEADLESS-2; [app_id=org.numeri.numeri] focus"));
     const QString file = sway.folder() + u"/screen.png";
-    const auto grab = [&] {
-        sway.command(u"grim -o HEADLESS-2 " + file);
+    const auto grab = [&](const QString &output) {
+        sway.command(u"grim -o " + output + u' ' + file);
         return QImage(file);
     };
-    seen = steady([&] { return measured(grab()); });
+    const auto moveTo = [&](const QString &output) {
+        sway.command(u"swaymsg [app_id=org.numeri.numeri] move container to output " + output
+            + u"; [app_id=org.numeri.numeri] focus");
+        QVERIFY(steady([&] { return measured(grab(output)); }).isValid());
+    };
+    moveTo(QStringLiteral("HEADLESS-1"));
+    moveTo(QStringLiteral("HEADLESS-2"));
+    seen = steady([&] { return measured(grab(QStringLiteral("HEADLESS-2"))); });
     sway.command(QStringLiteral("wtype a"));
-    seen.box = steady([&] { return boxOn(grab(), seen.menuBar); });
+    seen.box = steady([&] { return boxOn(grab(QStringLiteral("HEADLESS-2")), seen.menuBar); });
     sway.command(QStringLiteral("swaymsg seat - shortcuts_inhibitor deactivate"));
     // The parent's window hears it as it hears every line of the lock's, which tst_desktops reads
     // from the settings.
