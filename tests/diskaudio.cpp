@@ -111,7 +111,9 @@ std::vector<qint16> pcm(const QString &file)
 {
     const std::vector<Uint8> bytes = lesson::decodeWav(file);
     std::vector<qint16> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    // A file that cannot be played has no data to copy from, not even an empty run of it.
+    if (!samples.empty())
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
 }
 
