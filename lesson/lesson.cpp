@@ -2,9 +2,11 @@
 
 #include "lesson/media.h"
 #include "lesson/sound.h"
+#include "lesson/streamedcard.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -107,6 +109,7 @@ Lesson::Lesson(const Controls &controls, Sound &sound, const QString &programFol
     , m_installed(programFolder + u"/IMG")
     , m_family(familyFolder())
     , m_endProgram(std::move(endProgram))
+    , m_streamed(new StreamedPicture(controls.Picture1))
 { }
 
 void Lesson::Text1_KeyPress(const QString &KeyAscii)
@@ -174,6 +177,8 @@ void Lesson::showPicture(const QString &digit)
     // box shows nothing meanwhile, and stays hidden where no picture can be shown.
     m_controls.Picture1->hide();
     m_controls.Picture1->clear();
+    if (m_streamed)
+        m_streamed->clear();
     for (const QString &folder : { m_family, m_installed }) {
         const QString file = folder + u'/' + digit + u".jpg";
         // A family without its own photo for this digit is the usual case, not worth a line; one
@@ -192,27 +197,64 @@ void Lesson::showPicture(const QString &digit)
         QImage picture;
         for (int n = ratio; n > 1 && picture.isNull(); --n) {
             const QString times = folder + u'/' + digit + u'@' + QString::number(n) + u"x.jpg";
-            if (QFileInfo(times).lastModified() >= QFileInfo(file).lastModified())
+            if (QFileInfo(times).lastModified() >= QFileInfo(file).lastModified()) {
+                if (showStreamed(times, n))
+                    return;
                 picture = m_pictures.read(times, n, n, &reason);
+            }
         }
-        if (picture.isNull())
+        if (picture.isNull()) {
+            if (showStreamed(file, 1))
+                return;
             picture = m_pictures.read(file, 1, ratio, &reason);
+        }
         if (!picture.isNull()) {
             QLabel *box = m_controls.Picture1;
             const QSize size = picture.deviceIndependentSize().toSize();
             // Not copied: at 4K a card is 7 MiB.
             box->setPixmap(
                 QPixmap::fromImage(toScreen(std::move(picture), box->devicePixelRatioF())));
-            // The box grows with its picture but never past the window's edge.
-            const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
-            box->resize(size.boundedTo(room));
-            box->show();
+            placePicture(size);
             return;
         }
         // The child still sees and hears the digit; the parent finds the reason here.
         qWarning(
             "numeri: immagine non mostrata, %s: %s", qUtf8Printable(file), qUtf8Printable(reason));
     }
+}
+
+bool Lesson::showStreamed(const QString &file, int fileRatio)
+{
+    // Only where the screen's scale is fractional: there a card would be held decoded at the
+    // screen's size, at 4K 7 MiB, and twice that while it is read. At a whole scale Qt draws the
+    // file's own pixels exactly, kept as they were read.
+    const qreal screen = m_controls.Picture1->devicePixelRatioF();
+    if (screen == std::round(screen) || !m_streamed)
+        return false;
+    // A card or a photo the parent's window made is small; a phone's photo copied in by hand
+    // takes the store, which keeps it read ahead.
+    QFile f(file);
+    if (!QFileInfo(file).isFile() || f.size() > largePicture || !f.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray jpeg = f.readAll();
+    const QSize pixels = streamableJpegSize(jpeg);
+    // One that is larger than the box is scaled to fit it when it is read, by the store.
+    if (pixels.isEmpty() || pixels.width() > pictureBox.width() * fileRatio
+        || pixels.height() > pictureBox.height() * fileRatio)
+        return false;
+    const QSizeF shown = QSizeF(pixels) / fileRatio;
+    m_streamed->show(std::move(jpeg), shown);
+    placePicture(shown.toSize());
+    return true;
+}
+
+void Lesson::placePicture(QSize size)
+{
+    // The box grows with its picture but never past the window's edge.
+    QLabel *box = m_controls.Picture1;
+    const QSize room = box->parentWidget()->size() - QSize(box->x(), box->y());
+    box->resize(size.boundedTo(room));
+    box->show();
 }
 
 std::unique_ptr<QMessageBox> Lesson::makeBox(

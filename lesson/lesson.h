@@ -1,8 +1,10 @@
 #pragma once
 
 #include "lesson/media.h"
+#include "lesson/streamedcard.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -49,6 +51,8 @@ public:
 
 private:
     void showPicture(const QString &digit);
+    bool showStreamed(const QString &file, int fileRatio);
+    void placePicture(QSize size);
     int screenRatio() const;
     std::unique_ptr<QMessageBox> makeBox(
         QMessageBox::Icon icon, const QString &title, const QString &text) const;
@@ -62,6 +66,7 @@ private:
     PictureStore m_pictures;
     QString m_pictured; // the digit whose picture is shown, if any
     BoxMaker m_boxMaker;
+    QPointer<StreamedPicture> m_streamed; // the label's own, drawing from a file's bytes
 };
 
 } // namespace lesson

@@ -22,10 +22,6 @@ bool endsLikeJpeg(const QString &file)
     return f.readAll().contains("\xff\xd9");
 }
 
-// A JPEG this large takes longer to read than a frame lasts, even decoded scaled: its every byte
-// must still be unpacked. The cards and the photos the parent's window saves are far smaller.
-constexpr qint64 largePicture = 256 * 1024;
-
 // What one picture may hold decoded, as Qt's own default allows: 128 MB. A 12-megapixel photo
 // that Qt cannot decode scaled (PNG, WebP) takes 48 MB.
 constexpr qint64 mostPixels = 32'000'000;

@@ -22,6 +22,10 @@ inline constexpr QSize pictureBox(460, 260);
 // cannot be shown; never blocks on a FIFO or a device node.
 QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString *reason);
 
+// A JPEG this large takes longer to read than a frame lasts, even decoded scaled: its every byte
+// must still be unpacked. The cards and the photos the parent's window saves are far smaller.
+inline constexpr qint64 largePicture = 256 * 1024;
+
 // The ground of the cards: what a picture's transparent parts show on, not the black window.
 inline constexpr QRgb cardGround = 0xfffff3c4;
 
