@@ -89,8 +89,8 @@ void stop(const Running &r)
     }
 }
 
-std::vector<double> xwatch(
-    const QProcessEnvironment &env, const QStringList &args, std::vector<double> *pixels)
+std::vector<double> xwatch(const QProcessEnvironment &env, const QStringList &args,
+    std::vector<double> *pixels, std::vector<double> *settled)
 {
     QProcess p;
     p.setProcessEnvironment(env);
@@ -103,6 +103,8 @@ std::vector<double> xwatch(
         v.push_back(line.split(' ').value(0).toDouble());
         if (pixels)
             pixels->push_back(line.split(' ').value(1).toDouble());
+        if (settled)
+            settled->push_back(line.split(' ').value(2).toDouble());
     }
     return v;
 }

@@ -92,9 +92,10 @@ struct Running
 
 Running start(const QString &program, const QProcessEnvironment &env, const QStringList &args = {});
 void stop(const Running &r);
-// xwatch's figures; for "keys", PIXELS gets the drawn area of each press.
-std::vector<double> xwatch(
-    const QProcessEnvironment &env, const QStringList &args, std::vector<double> *pixels = nullptr);
+// xwatch's figures; for "keys", PIXELS gets the drawn area of each press, SETTLED the ms to its
+// last drawing.
+std::vector<double> xwatch(const QProcessEnvironment &env, const QStringList &args,
+    std::vector<double> *pixels = nullptr, std::vector<double> *settled = nullptr);
 
 // An X server of its own, with one screen of SIZE ("1920x1080"), for as long as it lives.
 class XServer

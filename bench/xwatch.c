@@ -3,7 +3,8 @@
  *                                    top-level window is mapped, and leaves it running
  *   xwatch keys WINDOW KEYSYM... N   presses each key in turn, N presses in all, through XTest;
  *                                    prints, per press, the ms until the server's first drawing
- *                                    into WINDOW, and the pixels it drew then
+ *                                    into WINDOW, the pixels it drew until it was still, and the
+ *                                    ms until its last drawing
  *   xwatch hold WINDOW KEYSYM HZ S   holds a key down as auto-repeat does (HZ presses a second for
  *                                    S seconds), releases it, and prints the ms from the release
  *                                    to the window's last drawing
@@ -119,7 +120,9 @@ int main(int argc, char **argv)
             const double ms = now_ms() - start;
             /* A report's own area is the whole window: the region subtracted tells what was drawn. */
             long pixels = 0;
+            double settled = ms;
             do {
+                settled = now_ms() - start;
                 XDamageSubtract(d, damage, None, parts);
                 int n = 0;
                 XRectangle *drawn = XFixesFetchRegion(d, parts, &n);
@@ -127,7 +130,7 @@ int main(int argc, char **argv)
                     pixels += (long)drawn[r].width * drawn[r].height;
                 XFree(drawn);
             } while (wait_event(d, damage_event, &e, 120));
-            printf("%.3f %ld\n", ms, pixels);
+            printf("%.3f %ld %.3f\n", ms, pixels, settled);
             fflush(stdout);
         }
         return 0;
