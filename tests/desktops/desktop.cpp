@@ -235,13 +235,16 @@ bool Desktop::keys(const QString &steps)
         return client.waitForFinished(30000) && client.exitCode() == 0;
     }
     // A virtual keyboard of the shell's own, made once (Clutter counts its keys held down), and
-    // from then on the overview's openings counted.
+    // from then on the overview's openings counted. From GNOME 51 on Clutter has no default
+    // backend, only the stage's context has it; GNOME 43's stage has no context.
     const QString keyboard
         = QStringLiteral("const C = imports.gi.Clutter, G = imports.gi.GLib;"
                          "if (!global.numeriKeys) { global.numeriShown = 0;"
                          " Main.overview.connect('showing', () => global.numeriShown++);"
-                         " global.numeriKeys = C.get_default_backend().get_default_seat()"
-                         ".create_virtual_device(C.InputDeviceType.KEYBOARD_DEVICE); }"
+                         " const c = global.stage.context;"
+                         " global.numeriKeys = (c ? c.get_backend() : C.get_default_backend())"
+                         ".get_default_seat().create_virtual_device("
+                         "C.InputDeviceType.KEYBOARD_DEVICE); }"
                          "const k = global.numeriKeys, t = () => G.get_monotonic_time();");
     QString script = keyboard;
     for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
