@@ -50,6 +50,13 @@ bool isDigit(const QString &key)
 // The largest @Nx picture there is.
 constexpr int mostTimes = 4;
 
+// The @Nx picture for a device pixel ratio: a screen scaled by 1.85 shows the @2x picture's
+// pixels, one by 3.7 the @4x's.
+int timesFor(qreal ratio)
+{
+    return std::clamp(int(std::ceil(ratio - 0.01)), 1, mostTimes);
+}
+
 // PICTURE reduced to SIZE in its own memory, a band of rows at a time from the top: each band is
 // drawn from rows at or below its own, so that a card is not held twice, whole and scaled (at 4K
 // 7 and 6 MiB), as a key is answered. The JPEG reader asked for the shown size holds both too: it
@@ -131,7 +138,7 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
     if (isDigit(KeyAscii)) {
         m_sound.suona(
             m_family + u'/' + KeyAscii + u".wav", m_installed + u'/' + KeyAscii + u".wav");
-        showPicture(KeyAscii);
+        showPicture(KeyAscii, m_controls.Picture1->devicePixelRatioF());
     } else {
         tell(QMessageBox::Question, warning, QStringLiteral("Premi un altro tasto"));
     }
@@ -140,7 +147,7 @@ void Lesson::Text1_KeyPress(const QString &KeyAscii)
 void Lesson::readAhead()
 {
     // What a key on this screen will show: the @Nx photos only where the screen is scaled.
-    const int ratio = screenRatio();
+    const int ratio = timesFor(m_controls.Picture1->devicePixelRatioF());
     QStringList files;
     for (char d = '0'; d <= '9'; ++d) {
         files << m_family + u'/' + QLatin1Char(d) + u".jpg";
@@ -156,23 +163,16 @@ void Lesson::readAhead()
     box->grab();
 }
 
-int Lesson::screenRatio() const
-{
-    // A screen scaled by 1.85 shows the @2x picture's pixels, one by 3.7 the @4x's.
-    const qreal ratio = m_controls.Picture1->devicePixelRatioF();
-    return std::clamp(int(std::ceil(ratio - 0.01)), 1, mostTimes);
-}
-
-void Lesson::rescaled()
+void Lesson::rescaled(qreal screen)
 {
     if (m_controls.Picture1->isVisible())
-        showPicture(m_pictured);
+        showPicture(m_pictured, screen);
 }
 
-void Lesson::showPicture(const QString &digit)
+void Lesson::showPicture(const QString &digit, qreal screen)
 {
     m_pictured = digit;
-    const int ratio = screenRatio();
+    const int ratio = timesFor(screen);
     // The card before goes before the next is read, so that the two are never held together. The
     // box shows nothing meanwhile, and stays hidden where no picture can be shown.
     m_controls.Picture1->hide();
@@ -198,13 +198,13 @@ void Lesson::showPicture(const QString &digit)
         for (int n = ratio; n > 1 && picture.isNull(); --n) {
             const QString times = folder + u'/' + digit + u'@' + QString::number(n) + u"x.jpg";
             if (QFileInfo(times).lastModified() >= QFileInfo(file).lastModified()) {
-                if (showStreamed(times, n))
+                if (showStreamed(times, n, screen))
                     return;
                 picture = m_pictures.read(times, n, n, &reason);
             }
         }
         if (picture.isNull()) {
-            if (showStreamed(file, 1))
+            if (showStreamed(file, 1, screen))
                 return;
             picture = m_pictures.read(file, 1, ratio, &reason);
         }
@@ -212,8 +212,7 @@ void Lesson::showPicture(const QString &digit)
             QLabel *box = m_controls.Picture1;
             const QSize size = picture.deviceIndependentSize().toSize();
             // Not copied: at 4K a card is 7 MiB.
-            box->setPixmap(
-                QPixmap::fromImage(toScreen(std::move(picture), box->devicePixelRatioF())));
+            box->setPixmap(QPixmap::fromImage(toScreen(std::move(picture), screen)));
             placePicture(size);
             return;
         }
@@ -223,12 +222,11 @@ void Lesson::showPicture(const QString &digit)
     }
 }
 
-bool Lesson::showStreamed(const QString &file, int fileRatio)
+bool Lesson::showStreamed(const QString &file, int fileRatio, qreal screen)
 {
     // Only where the screen's scale is fractional: there a card would be held decoded at the
     // screen's size, at 4K 7 MiB, and twice that while it is read. At a whole scale Qt draws the
     // file's own pixels exactly, kept as they were read.
-    const qreal screen = m_controls.Picture1->devicePixelRatioF();
     if (screen == std::round(screen) || !m_streamed)
         return false;
     // A card or a photo the parent's window made is small; a phone's photo copied in by hand

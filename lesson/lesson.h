@@ -41,8 +41,9 @@ public:
     // Reads the family's large photos ahead, so that the first key finds them ready.
     void readAhead();
 
-    // Draws the picture shown again, from the file that suits the screen's scale now.
-    void rescaled();
+    // Draws the picture shown again, from the file that suits SCREEN, the device pixel ratio the
+    // window has or is about to have.
+    void rescaled(qreal screen);
 
     // Makes the boxes the lesson opens; by default each is a window of its own, over the lesson's.
     using BoxMaker = std::function<std::unique_ptr<QMessageBox>(
@@ -50,10 +51,9 @@ public:
     void setBoxMaker(BoxMaker maker) { m_boxMaker = std::move(maker); }
 
 private:
-    void showPicture(const QString &digit);
-    bool showStreamed(const QString &file, int fileRatio);
+    void showPicture(const QString &digit, qreal screen);
+    bool showStreamed(const QString &file, int fileRatio, qreal screen);
     void placePicture(QSize size);
-    int screenRatio() const;
     std::unique_ptr<QMessageBox> makeBox(
         QMessageBox::Icon icon, const QString &title, const QString &text) const;
     void tell(QMessageBox::Icon icon, const QString &title, const QString &text);

@@ -175,7 +175,11 @@ void FullScreen::fit()
         const QCursor scaled = pointer(m_followed->devicePixelRatio());
         setCursor(scaled);
         m_form->setCursor(scaled);
-        Q_EMIT rescaled();
+        // As Qt will reckon it: its factor for the screen times the ratio the platform gives the
+        // window (a Wayland compositor's scale for it), or the screen before there is a window.
+        const QPlatformWindow *made = windowHandle() ? windowHandle()->handle() : nullptr;
+        Q_EMIT rescaled(QHighDpiScaling::factor(m_followed)
+            * (made ? made->devicePixelRatio() : m_followed->handle()->devicePixelRatio()));
     }
     // A window manager keeps a full-screen window the size of its screen; without one, as on a
     // bare X server, nobody else would. Not asked whether the window is full screen: Qt says no

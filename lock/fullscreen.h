@@ -25,8 +25,9 @@ public:
     void showWhereTheKeysAre();
 
 Q_SIGNALS:
-    // The form's scale has changed.
-    void rescaled();
+    // The form's scale has changed, and the window's device pixel ratio with it to SCREEN. From Qt
+    // 6.6 on the window itself tells its new ratio only once Qt has delivered the change, later.
+    void rescaled(qreal screen);
 
 protected:
     void showEvent(QShowEvent *event) override;

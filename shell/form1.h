@@ -32,8 +32,8 @@ public:
     void readAhead() { m_lesson->readAhead(); }
 
     // For a screen whose scale has changed under the window: the picture drawn again from the
-    // file that suits it.
-    void rescaled() { m_lesson->rescaled(); }
+    // file that suits SCREEN, the window's new device pixel ratio.
+    void rescaled(qreal screen) { m_lesson->rescaled(screen); }
 
 protected:
     void showEvent(QShowEvent *event) override;
