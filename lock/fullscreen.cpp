@@ -94,9 +94,12 @@ FullScreen::FullScreen(QWidget *form)
 
 FullScreen::~FullScreen()
 {
-    // The screen goes back to what the desktop made it, for whatever outlives the lesson.
-    if (m_followed)
+    // The screen goes back to what the desktop made it, for whatever outlives the lesson; unheard,
+    // as the new geometry would otherwise have the screen fitted, and scaled, once again.
+    if (m_followed) {
+        disconnect(m_followed, nullptr, this, nullptr);
         QHighDpiScaling::setScreenFactor(m_followed, 1);
+    }
 }
 
 void FullScreen::showWhereTheKeysAre()
