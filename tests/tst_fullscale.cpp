@@ -155,8 +155,9 @@ Seen onX(QSize size, bool locked)
 void onSway(QSize size, Seen &seen)
 {
     // Two outputs, the keyboard on the second as the lesson starts: it opens there, where the keys
-    // are, not on Qt's first screen. Moved to the first and back, its factor is then the second's,
-    // scaled by 2, in its logical pixels, and its picture drawn again at each.
+    // are, not on Qt's first screen. Moved to the first, where a 7 draws its card anew, and back,
+    // its factor is then the second's, scaled by 2, in its logical pixels, and its card drawn
+    // again for it.
     Desktop sway(Desktop::Sway, size);
     QVERIFY(sway.start());
     sway.command(QStringLiteral("swaymsg focus output HEADLESS-2"));
@@ -174,6 +175,7 @@ void onSway(QSize size, Seen &seen)
         QVERIFY(steady([&] { return measured(grab(output)); }).isValid());
     };
     moveTo(QStringLiteral("HEADLESS-1"));
+    sway.command(QStringLiteral("wtype 7"));
     moveTo(QStringLiteral("HEADLESS-2"));
     seen = steady([&] { return measured(grab(QStringLiteral("HEADLESS-2"))); });
     sway.command(QStringLiteral("wtype a"));
