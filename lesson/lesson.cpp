@@ -244,7 +244,7 @@ bool Lesson::showStreamed(const QString &file, int fileRatio, qreal screen)
     // The digit goes to the screen first, within the frame, and the picture drawn from its file
     // right after: decoding a card at 4K takes as long as a frame lasts.
     m_controls.Label1->repaint();
-    m_streamed->show(std::move(jpeg), shown);
+    m_streamed->show(std::move(jpeg), pixels, shown);
     placePicture(shown.toSize());
     return true;
 }

@@ -103,16 +103,17 @@ QSize streamableJpegSize(const QByteArray &jpeg)
     return QSize(int(decoder.info.image_width), int(decoder.info.image_height));
 }
 
-void drawStreamedJpeg(
-    QPainter &painter, const QByteArray &jpeg, const QRectF &target, const QRectF &needed)
+namespace {
+// Draws JPEG, of SIZE pixels, scaled smoothly into TARGET (logical pixels), decoding a band of
+// rows at a time straight into the painter's device, and stopping once the rows that meet NEEDED
+// are drawn.
+void drawStreamed(QPainter &painter, const QByteArray &jpeg, QSize size, const QRectF &target,
+    const QRectF &needed)
 {
     // Rows are decoded a band at a time, with a margin of rows above and below that smooth
     // scaling reads too; only the band's own rows are drawn, so that no seam shows between bands.
     constexpr int bandRows = 48;
     constexpr int margin = 2;
-    const QSize size = streamableJpegSize(jpeg);
-    if (size.isEmpty())
-        return;
     QImage band(size.width(), bandRows + 2 * margin, QImage::Format_RGB32);
     Decoder decoder(jpeg);
     if (setjmp(decoder.failure.back))
@@ -120,6 +121,9 @@ void drawStreamedJpeg(
     jpeg_read_header(&decoder.info, TRUE);
     decoder.info.out_color_space = JCS_EXT_BGRX;
     jpeg_start_decompress(&decoder.info);
+    if (int(decoder.info.output_width) != size.width()
+        || int(decoder.info.output_height) != size.height())
+        return;
     const qreal perRow = target.height() / size.height();
     const qreal toRow = needed.bottom();
     // The band holds the file's rows from FIRST on, FILLED of them.
@@ -156,6 +160,7 @@ void drawStreamedJpeg(
         filled = keep;
     }
 }
+} // namespace
 
 StreamedPicture::StreamedPicture(QLabel *label)
     : QObject(label)
@@ -164,9 +169,10 @@ StreamedPicture::StreamedPicture(QLabel *label)
     label->installEventFilter(this);
 }
 
-void StreamedPicture::show(QByteArray jpeg, QSizeF shown)
+void StreamedPicture::show(QByteArray jpeg, QSize pixels, QSizeF shown)
 {
     m_jpeg = std::move(jpeg);
+    m_pixels = pixels;
     m_shown = shown;
     m_label->update();
 }
@@ -183,7 +189,7 @@ bool StreamedPicture::eventFilter(QObject *watched, QEvent *event)
         return QObject::eventFilter(watched, event);
     QPainter painter(m_label);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    drawStreamedJpeg(painter, m_jpeg, QRectF(QPointF(0, 0), m_shown),
+    drawStreamed(painter, m_jpeg, m_pixels, QRectF(QPointF(0, 0), m_shown),
         QRectF(static_cast<QPaintEvent *>(event)->rect()));
     return true;
 }
