@@ -119,7 +119,7 @@ int main(int argc, char *argv[])
         return end(sound, app.exitStatus(app.exec()));
     }
     const bool locked = fullScreen || lock::alwaysFullScreen();
-    const std::unique_ptr<QLockFile> claim = locked ? lock::claimLockedScreen() : nullptr;
+    const std::unique_ptr<lock::ScreenClaim> claim = locked ? lock::claimLockedScreen() : nullptr;
     if (locked && !claim) {
         std::fputs("numeri: il gioco è già aperto a schermo intero: resta quello\n", stderr);
         return 0;

@@ -1,8 +1,8 @@
 // The locked full screen as the installed program on X11 meets a child (the parent's choice of it:
 // tst_family; Esc held in the window itself: tst_smallhands), under openbox, whose keys for
 // leaving a program are bound to leave marks, under i3, a tiling window manager that keeps a full
-// screen its own way, and with none, with another program's window; and on a bare X server that
-// changes its size.
+// screen its own way, and with none, with another program's window; on a bare X server that
+// changes its size; and after a lesson the system killed.
 #include "soundserver.h"
 #include "testkit.h"
 #include "xscreen.h"
@@ -26,6 +26,7 @@ private Q_SLOTS:
     void x11_data();
     void x11();
     void bareServerResized();
+    void killedLessonLeavesNoClaim();
 
 private:
     void keys(const QString &keys) const { run(words("xdotool") + keys.split(u' ')); }
@@ -215,6 +216,22 @@ void TestLockdown::bareServerResized()
         QTRY_COMPARE(screen.geometryOf(lesson), QRect(QPoint(), size));
     }
     QVERIFY(program.endsWell());
+}
+
+// Fault: the claim on the locked screen outliving a lesson the system killed (short of memory, the
+// session ending), so that the child's next lesson says it is already open and ends.
+void TestLockdown::killedLessonLeavesNoClaim()
+{
+    {
+        Numeri first(m_env, fullScreen);
+        QVERIFY(first.says("tastiera e mouse bloccati"));
+        first.kill();
+        QVERIFY(first.waitForFinished());
+    }
+    Numeri next(m_env, fullScreen);
+    QVERIFY(next.says("tastiera e mouse bloccati"));
+    QCOMPARE(next.state(), QProcess::Running);
+    QVERIFY(next.endsWell());
 }
 
 NUMERI_TEST_MAIN(TestLockdown)
