@@ -28,6 +28,28 @@ constexpr qint64 mostPixels = 32'000'000;
 // A JPEG is decoded scaled, at as little as an eighth of its width and height.
 constexpr qint64 jpegScaledBy = 8;
 
+// The two formats a card or a family photo comes in, told by the file's first bytes. Read as that
+// format, Qt loads its one decoder; left to decide, it loads every image plugin it has in turn,
+// TIFF, WebP and MNG with their libraries, until one of them says yes.
+QByteArray formatOf(QFile &file)
+{
+    const QByteArray start = file.peek(8);
+    if (start.startsWith("\xff\xd8\xff"))
+        return "jpeg";
+    if (start.startsWith("\x89PNG\r\n\x1a\n"))
+        return "png";
+    return {};
+}
+
+QImage readJpeg(const QByteArray &bytes)
+{
+    QBuffer device;
+    device.setData(bytes);
+    QImageReader reader(&device, "jpeg");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
 bool turned(const QImageReader &reader)
 {
     return reader.transformation() & QImageIOHandler::TransformationRotate90;
@@ -83,9 +105,18 @@ QImage readPicture(const QString &file, int fileRatio, int screenRatio, QString 
         *reason = QStringLiteral("non è un file regolare");
         return {};
     }
-    QImageReader reader(file);
-    // A picture in another format under the .jpg name still shows: the content decides.
-    reader.setDecideFormatFromContent(true);
+    QFile device(file);
+    const QByteArray format = device.open(QIODevice::ReadOnly) ? formatOf(device) : QByteArray();
+    QImageReader reader;
+    if (format.isEmpty()) {
+        reader.setFileName(file);
+        // A picture in another format under the .jpg name still shows: the content decides.
+        reader.setDecideFormatFromContent(true);
+    } else {
+        reader.setDevice(&device);
+        reader.setFormat(format);
+        reader.setAutoDetectImageFormat(false);
+    }
     reader.setAutoTransform(true);
     if (reader.format() == "jpeg" && !endsLikeJpeg(file)) {
         *reason = QStringLiteral("il file JPEG è troncato");
@@ -141,7 +172,7 @@ QImage PictureStore::read(const QString &file, int fileRatio, int screenRatio, Q
         const std::lock_guard lock(m_mutex);
         const auto kept = m_kept.constFind(file);
         if (kept != m_kept.cend() && kept->identity == identity && kept->ratios == ratios) {
-            QImage picture = QImage::fromData(kept->jpeg, "JPEG");
+            QImage picture = readJpeg(kept->jpeg);
             picture.setDevicePixelRatio(kept->devicePixelRatio);
             return picture;
         }
