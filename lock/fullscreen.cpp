@@ -1,6 +1,7 @@
 #include "lock/fullscreen.h"
 
 #include "lock/native.h"
+#include "shell/pngicons.h"
 #include "xdg-shell-client-protocol.h"
 
 #include <QCursor>
@@ -36,9 +37,9 @@ QCursor pointer(qreal ratio)
     const int times = std::clamp(int(std::ceil(ratio - 0.01)), 1, 4);
     QPixmap picture;
     for (int n = times; n > 1 && picture.isNull(); --n)
-        picture.load(QStringLiteral(":/icons/pointer@%1x.png").arg(n));
+        picture = QPixmap::fromImage(readPng(QStringLiteral(":/icons/pointer@%1x.png").arg(n)));
     if (picture.isNull())
-        picture.load(QStringLiteral(":/icons/pointer.png"));
+        picture = QPixmap::fromImage(readPng(QStringLiteral(":/icons/pointer.png")));
     const int side = qRound(32 * ratio);
     if (picture.width() != side)
         picture = picture.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);

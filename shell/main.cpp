@@ -11,12 +11,15 @@
 #include <QEvent>
 #include <QThreadPool>
 #include <QTimer>
+#include <QtPlugin>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
+
+Q_IMPORT_PLUGIN(PngIcons)
 
 namespace {
 // Runs `then` once `window` has painted for the first time.

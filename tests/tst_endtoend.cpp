@@ -98,7 +98,9 @@ bool TestEndToEnd::heardWhole(const QString &digit)
 }
 
 // Faults: the keys lost at start or after a box with no window manager; IMG not found through the
-// installed link; a dead key's character ignored; the window's class not the menu entry's.
+// installed link; a dead key's character ignored; the window's class not the menu entry's; the
+// window without its icon; every image decoder Qt has (TIFF, WebP, MNG) loaded into the lesson to
+// read its PNG icons, a box's icon or a card.
 void TestEndToEnd::lesson()
 {
     const QString text = menuEntry();
@@ -106,6 +108,8 @@ void TestEndToEnd::lesson()
     const QByteArray id = run(words("xdotool search --name ^Ti.insegno")).trimmed();
     QVERIFY(run(words("xprop WM_CLASS -id") << QString::fromLatin1(id))
                 .contains(QByteArray(", \"" + wmClass.toUtf8() + '"')));
+    QVERIFY(
+        run(words("xprop _NET_WM_ICON -id") << QString::fromLatin1(id)).contains("Icon (32 x 32)"));
 
     QVERIFY(heardWhole(QStringLiteral("7")));
 
@@ -115,6 +119,15 @@ void TestEndToEnd::lesson()
     QVERIFY2(composed, "no warning for é");
     keys(QStringLiteral("KP_2"));
     QVERIFY(m_sound.heard(1200) > 0);
+    // The cards are JPEG files: Qt's JPEG reader is the one image plugin the lesson needs.
+    QStringList plugins;
+    for (const QByteArray &line :
+        contentOf(QStringLiteral("/proc/%1/maps").arg(m_program->processId())).split('\n'))
+        if (const QString name = QString::fromLatin1(line).section(u'/', -1);
+            line.contains("/imageformats/") && !plugins.contains(name))
+            plugins += name;
+    QVERIFY2(plugins.isEmpty() || plugins == QStringList { QStringLiteral("libqjpeg.so") },
+        qPrintable(plugins.join(u' ')));
 }
 
 // Faults: a silent program keeps its stream on the server, and the card awake, for good, or is
